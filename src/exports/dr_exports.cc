@@ -1,0 +1,26 @@
+// Entry points of the DR host.
+#include <cstdint>
+
+#include "exports/entry.h"
+#include "shell/plugin_state.h"
+
+using lanfeng::Guarded;
+using lanfeng::Plugin;
+
+LANFENG_EXPORT int32_t HOST_CALL Dr_Enable() {
+  return Guarded(0, [] {
+    Plugin().Enable();
+    return 0;
+  });
+}
+
+LANFENG_EXPORT int32_t HOST_CALL Dr_Disable() {
+  return Guarded(0, [] {
+    Plugin().Disable();
+    Plugin().dr.OutPutLog("禁用了插件哦");
+    return 0;
+  });
+}
+
+// An unload notice: nothing is torn down until the library itself goes.
+LANFENG_EXPORT int32_t HOST_CALL Dr_DestroyPlugin() { return 0; }

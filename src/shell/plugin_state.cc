@@ -1,0 +1,41 @@
+#include "shell/plugin_state.h"
+
+namespace lanfeng {
+
+namespace {
+
+constexpr int64_t kPollerShortWait = 5, kPollerLongWait = 60;
+constexpr int64_t kDispatcherShortWait = 6, kDispatcherLongWait = 70;
+
+}  // namespace
+
+PluginState::PluginState(WorkerPasses passes) : passes_(std::move(passes)) {}
+
+PluginState::~PluginState() { StopWorkers(); }
+
+void PluginState::Enable() {
+  std::lock_guard<std::mutex> lock(enable_mu_);
+  if (!workers_started_) {
+    workers_started_ = true;
+    workers_.Start({"StatusPoller", kPollerShortWait, kPollerLongWait,
+                    [this] { paths.RefreshDataDirectory(); }, passes_.poller},
+                   &poller);
+    poller.running.store(1, std::memory_order_release);
+    workers_.Start({"NotificationDispatcher", kDispatcherShortWait, kDispatcherLongWait, nullptr,
+                    passes_.dispatcher},
+                   &dispatcher);
+    dispatcher.running.store(1, std::memory_order_release);
+    return;
+  }
+  poller.running.store(1, std::memory_order_release);
+  dispatcher.running.store(1, std::memory_order_release);
+}
+
+void PluginState::Disable() {
+  poller.running.store(0, std::memory_order_release);
+  dispatcher.running.store(0, std::memory_order_release);
+}
+
+void PluginState::StopWorkers() { workers_.StopAndJoin(); }
+
+}  // namespace lanfeng

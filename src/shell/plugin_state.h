@@ -1,0 +1,85 @@
+// The state that lives as long as the library is loaded.
+//
+// Loading the library makes one PluginState and nothing else happens: no
+// host call, no file, no thread. Registration fills the host's part, enable
+// starts the workers, and unloading stops and joins them before anything
+// else of the state goes away.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "host/dr_binding.h"
+#include "shell/text_slot.h"
+#include "shell/workers.h"
+#include "watch/config.h"
+
+namespace lanfeng {
+
+enum HostKind : int32_t { kNoHost = 0, kDrHost = 1, kXlzHost = 2, kDuluHost = 3 };
+
+// The plugin's identity as the DR host receives it.
+struct DrPluginInfo {
+  std::string name, version, author, description, skey, sdk;
+};
+
+// The plugin's identity as the dulu host receives it.
+struct PluginIdentity {
+  std::string name, author, version, latest, description, directory, signature;
+};
+
+// The texts the entry points hand to hosts, one slot per entry point.
+struct ReturnedTexts {
+  TextSlot dr_create, dr_getticket;
+  TextSlot xlz_initialize, xlz_get_ticket, xlz_get_phone_code, xlz_plugin_message;
+  TextSlot dulu_init, dulu_hijack_friend, dulu_hijack_group;
+  TextSlot video_frame, file_download;
+};
+
+// The two passes a worker runs; set by the library (and by tests).
+struct WorkerPasses {
+  std::function<void()> poller;
+  std::function<void()> dispatcher;
+};
+
+class PluginState {
+ public:
+  explicit PluginState(WorkerPasses passes);
+  PluginState(const PluginState&) = delete;
+  PluginState& operator=(const PluginState&) = delete;
+  ~PluginState();
+
+  // Starts the two workers the first time; every call sets both running
+  // flags to 1.
+  void Enable();
+  // Sets the running flags of the poller, then the dispatcher, to 0.
+  void Disable();
+  // Stops and joins the workers (unload).
+  void StopWorkers();
+
+  // Host objects, in the order the library makes them.
+  DrBinding dr;
+  PluginIdentity identity;
+  DrPluginInfo dr_info;
+
+  std::atomic<int32_t> host_kind{kNoHost};
+  WorkerControl poller;
+  WorkerControl dispatcher;
+  PluginPaths paths;
+  std::string application_name;  // for the fault report under XiaoLiZi
+  int32_t code_page = 936;       // paths are converted with this code page
+  ReturnedTexts texts;
+
+ private:
+  WorkerPasses passes_;
+  std::mutex enable_mu_;
+  bool workers_started_ = false;
+  WorkerSet workers_;  // last: stopped and joined first when the state goes
+};
+
+// The state of the loaded library.
+PluginState& Plugin();
+
+}  // namespace lanfeng

@@ -1,0 +1,56 @@
+#include "shell/workers.h"
+
+#include "shell/timed_wait.h"
+
+namespace lanfeng {
+
+void RunWorkerCycle(const WorkerSpec& spec, const WorkerControl& control) {
+  for (;;) {
+    if (!TimedWait(spec.short_wait_seconds, kSeconds)) return;
+    if (spec.before_flag_check) spec.before_flag_check();
+    if (control.running.load(std::memory_order_acquire) != 1) continue;
+    DebugTrace(std::string(spec.name) + ": pass");
+    try {
+      spec.pass();
+    } catch (...) {
+      DebugTrace(std::string(spec.name) + ": pass ended by a fault");
+    }
+    if (!TimedWait(spec.long_wait_seconds, kSeconds)) return;
+  }
+}
+
+void WorkerSet::Start(WorkerSpec spec, WorkerControl* control) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (stopping_) return;
+  auto thread = CurrentPlatform().StartThread(
+      [this, spec = std::move(spec), control]() { Run(spec, *control); });
+  if (!thread) return;
+  control->thread_id.store(thread->id(), std::memory_order_release);
+  threads_.push_back(std::move(thread));
+}
+
+void WorkerSet::Run(const WorkerSpec& spec, const WorkerControl& control) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stopping_) return;
+    queues_.push_back(ThisThreadQueue());
+  }
+  DebugTrace(std::string(spec.name) + ": started");
+  RunWorkerCycle(spec, control);
+  DebugTrace(std::string(spec.name) + ": stopped");
+}
+
+void WorkerSet::StopAndJoin() {
+  std::vector<std::unique_ptr<Thread>> threads;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
+    for (const TaskQueueRef& queue : queues_) RequestStop(queue);
+    queues_.clear();
+    threads.swap(threads_);
+  }
+  for (auto& thread : threads) thread->Join();
+}
+
+
+}  // namespace lanfeng

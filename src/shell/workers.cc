@@ -8,7 +8,10 @@ void RunWorkerCycle(const WorkerSpec& spec, const WorkerControl& control) {
   for (;;) {
     if (!TimedWait(spec.short_wait_seconds, kSeconds)) return;
     if (spec.before_flag_check) spec.before_flag_check();
-    if (control.running.load(std::memory_order_acquire) != 1) continue;
+    if (control.running.load(std::memory_order_acquire) != 1) {
+      DebugTrace(std::string(spec.name) + ": idle");
+      continue;
+    }
     DebugTrace(std::string(spec.name) + ": pass");
     try {
       spec.pass();

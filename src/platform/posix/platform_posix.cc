@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -304,7 +305,9 @@ void DebugTrace(const std::string& line) {
   if (!enabled) return;
   std::string utf8;
   if (!GbkToUtf8(line, &utf8)) utf8 = line;
-  utf8 = "[lanfeng] " + utf8 + "\n";
+  char stamp[48];
+  std::snprintf(stamp, sizeof stamp, "[lanfeng %8.1fs] ", CurrentPlatform().NowMillis() / 1000.0);
+  utf8 = stamp + utf8 + "\n";
   ssize_t ignored = ::write(2, utf8.data(), utf8.size());
   (void)ignored;
 }

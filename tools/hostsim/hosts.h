@@ -1,0 +1,34 @@
+// The three hosts as the emulator plays them: which entry points each one
+// calls for each step of the plugin's life, and how it shows what the
+// plugin tells it.
+#pragma once
+
+#include <string>
+
+#include "plugin_library.h"
+
+namespace hostsim {
+
+enum class HostKind { kDr, kXlz, kDulu };
+
+bool ParseHostKind(const std::string& name, HostKind* kind);
+const char* HostName(HostKind kind);
+
+// The entry point names (UTF-8, as exported) a host calls for each step.
+struct LifecycleEntries {
+  const char* enable;
+  const char* disable;
+  const char* unload_notice;
+};
+const LifecycleEntries& EntriesOf(HostKind kind);
+
+// Calls a lifecycle entry point and describes its answer ("answered 0", or
+// "no answer" for entry points without one), or says it is missing.
+std::string CallEnable(const PluginLibrary& plugin, HostKind kind);
+std::string CallDisable(const PluginLibrary& plugin, HostKind kind);
+std::string CallUnloadNotice(const PluginLibrary& plugin, HostKind kind);
+
+// Starts showing the DR host's log and API calls on standard output.
+void ShowDrHostCalls();
+
+}  // namespace hostsim

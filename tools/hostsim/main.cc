@@ -1,0 +1,187 @@
+// hostsim: plays a QQ robot host around the real plugin library.
+//
+//   hostsim [--host dr|xlz|dulu] [--plugin PATH] [--time-scale N] [--trace]
+//           [--script FILE]
+//
+// Commands come from the script, or from standard input when there is none,
+// one per line ("#" starts a comment):
+//   load             load the plugin library (done at start)
+//   enable           call the host's enable entry point
+//   disable          call the host's disable entry point
+//   unload-notice    call the host's unload notice entry point
+//   unload           unload the library; tells how long it took and whether
+//                    any plugin thread was left behind
+//   wait SECONDS     let host time pass (divided by the time scale)
+//   threads          show how many threads the process has
+//   echo TEXT        print TEXT
+//   quit             stop
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include "hosts.h"
+#include "plugin_library.h"
+
+namespace hostsim {
+namespace {
+
+struct Options {
+  HostKind host = HostKind::kDr;
+  std::string plugin = LANFENG_DEFAULT_PLUGIN;
+  std::string script;
+  double time_scale = 1;
+  bool trace = false;
+};
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: hostsim [--host dr|xlz|dulu] [--plugin PATH] [--time-scale N] [--trace] "
+               "[--script FILE]\n");
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--host") {
+      if (!value(&text) || !ParseHostKind(text, &options->host)) return false;
+    } else if (arg == "--plugin") {
+      if (!value(&options->plugin)) return false;
+    } else if (arg == "--script") {
+      if (!value(&options->script)) return false;
+    } else if (arg == "--time-scale") {
+      if (!value(&text)) return false;
+      options->time_scale = std::atof(text.c_str());
+      if (options->time_scale < 1) return false;
+    } else if (arg == "--trace") {
+      options->trace = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+class Emulator {
+ public:
+  explicit Emulator(const Options& options) : options_(options) {}
+
+  // Runs one command line; false to stop.
+  bool Run(const std::string& line) {
+    std::istringstream words(line);
+    std::string command;
+    if (!(words >> command) || command[0] == '#') return true;
+    if (command == "quit") return false;
+    if (command == "load") {
+      Load();
+    } else if (command == "enable") {
+      Say(Require() ? CallEnable(plugin_, options_.host) : "");
+    } else if (command == "disable") {
+      Say(Require() ? CallDisable(plugin_, options_.host) : "");
+    } else if (command == "unload-notice") {
+      Say(Require() ? CallUnloadNotice(plugin_, options_.host) : "");
+    } else if (command == "unload") {
+      Unload();
+    } else if (command == "wait") {
+      double seconds = 0;
+      words >> seconds;
+      Say("waiting " + std::to_string(static_cast<long long>(seconds)) + " host seconds");
+      std::this_thread::sleep_for(std::chrono::duration<double>(seconds / options_.time_scale));
+    } else if (command == "threads") {
+      Say("the process has " + std::to_string(ThreadCount()) + " threads");
+    } else if (command == "echo") {
+      std::string rest;
+      std::getline(words, rest);
+      Say(rest.empty() ? "" : rest.substr(1));
+    } else {
+      Say("unknown command: " + command);
+    }
+    return true;
+  }
+
+  void Load() {
+    if (plugin_.loaded()) return;
+    threads_before_load_ = ThreadCount();
+    std::string error;
+    if (plugin_.Load(options_.plugin, &error)) {
+      Say(std::string("loaded the plugin as the ") + HostName(options_.host) + " host");
+    } else {
+      Say("cannot load the plugin: " + error);
+    }
+  }
+
+ private:
+  bool Require() {
+    if (!plugin_.loaded()) Say("the plugin is not loaded");
+    return plugin_.loaded();
+  }
+
+  void Unload() {
+    if (!Require()) return;
+    auto start = std::chrono::steady_clock::now();
+    bool gone = plugin_.Unload();
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    int left = ThreadCount() - threads_before_load_;
+    char text[160];
+    std::snprintf(text, sizeof text, "unloaded in %.1f ms; library %s; %d plugin thread(s) left", ms,
+                  gone ? "gone from the process" : "STILL MAPPED", left < 0 ? 0 : left);
+    Say(text);
+  }
+
+  void Say(const std::string& text) {
+    if (text.empty()) return;
+    std::printf("[hostsim] %s\n", text.c_str());
+    std::fflush(stdout);
+  }
+
+  Options options_;
+  PluginLibrary plugin_;
+  int threads_before_load_ = 0;
+};
+
+}  // namespace
+}  // namespace hostsim
+
+int main(int argc, char** argv) {
+  hostsim::Options options;
+  if (!hostsim::ParseOptions(argc, argv, &options)) {
+    hostsim::Usage();
+    return 2;
+  }
+  // The plugin's trace lines (standard error) go in order with ours.
+  dup2(STDOUT_FILENO, STDERR_FILENO);
+  // The plugin reads its time scale and trace switch when it loads.
+  std::string scale = std::to_string(options.time_scale);
+  setenv("LANFENG_TIME_SCALE", scale.c_str(), 1);
+  if (options.trace) setenv("LANFENG_TRACE", "1", 1);
+  if (options.host == hostsim::HostKind::kDr) hostsim::ShowDrHostCalls();
+
+  hostsim::Emulator emulator(options);
+  emulator.Load();
+  std::ifstream script_file;
+  std::istream* input = &std::cin;
+  if (!options.script.empty()) {
+    script_file.open(options.script);
+    if (!script_file) {
+      std::fprintf(stderr, "cannot read %s\n", options.script.c_str());
+      return 2;
+    }
+    input = &script_file;
+  }
+  std::string line;
+  while (std::getline(*input, line) && emulator.Run(line)) {
+  }
+  return 0;
+}

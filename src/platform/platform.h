@@ -63,6 +63,8 @@ class Platform {
   // Renames, replacing `to` in one step if it exists.
   virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
   virtual Status RemoveFile(const std::string& path) = 0;
+  // True when path names an existing regular file.
+  virtual bool FileExists(const std::string& path) = 0;
 
   // Directories. CreateDirectory makes one level; it fails if the directory
   // exists already or its parent does not.
@@ -71,6 +73,12 @@ class Platform {
   // The names (not paths) of the regular files directly inside `dir`, in no
   // particular order.
   virtual Status ListFiles(const std::string& dir, std::vector<std::string>* names) = 0;
+
+  // Runs a program without a shell: argv[0] is the program's path, every
+  // element reaches the program as one argument, whatever blanks or quotes
+  // it holds. The program gets no console window. With wait, blocks until it
+  // ends and stores its exit code in *exit_code (if not null).
+  virtual Status RunProcess(const std::vector<std::string>& argv, bool wait, int* exit_code) = 0;
 
   // The directory of the host program's executable, GBK, without a trailing
   // "\".
@@ -107,6 +115,10 @@ class PlatformWrapper : public Platform {
     return target_->RenameFile(from, to);
   }
   Status RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
+  bool FileExists(const std::string& path) override { return target_->FileExists(path); }
+  Status RunProcess(const std::vector<std::string>& argv, bool wait, int* exit_code) override {
+    return target_->RunProcess(argv, wait, exit_code);
+  }
   Status CreateDirectory(const std::string& path) override { return target_->CreateDirectory(path); }
   bool IsDirectory(const std::string& path) override { return target_->IsDirectory(path); }
   Status ListFiles(const std::string& dir, std::vector<std::string>* names) override {

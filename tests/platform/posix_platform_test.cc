@@ -61,3 +61,31 @@ TEST(PosixPlatformTest, ThreadsHaveIdsAndJoin) {
 
 }  // namespace
 }  // namespace lanfeng
+
+namespace lanfeng {
+namespace {
+
+TEST(PosixPlatformTest, ProgramsGetEachArgumentWholeAndNoShell) {
+  TempDir dir;
+  const std::string script = dir.native() + "/echo args.sh";
+  {
+    std::ofstream out(script);
+    out << "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>\\n' \"$a\"; done > \"$(dirname \"$0\")/out.txt\"\nexit 3\n";
+  }
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  int exit_code = 0;
+  const std::string program = dir.path() + "\\echo args.sh";
+  ASSERT_TRUE(SystemPlatform()
+                  .RunProcess({program, "a b", "\"quoted\"", "$(touch pwned)", "; rm -rf x", "岚", dir.path()},
+                              true, &exit_code)
+                  .ok());
+  EXPECT_EQ(3, exit_code);
+  std::ifstream in(dir.native() + "/out.txt");
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ("<a b>\n<\"quoted\">\n<$(touch pwned)>\n<; rm -rf x>\n<\xE5\xB2\x9A>\n<" + dir.native() + ">\n", all);
+  EXPECT_FALSE(std::filesystem::exists("pwned"));
+  EXPECT_FALSE(SystemPlatform().RunProcess({dir.path() + "\\missing"}, true, nullptr).ok());
+}
+
+}  // namespace
+}  // namespace lanfeng

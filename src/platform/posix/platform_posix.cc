@@ -9,9 +9,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+extern char** environ;
 
 #include <atomic>
 #include <chrono>
@@ -74,6 +78,14 @@ bool MapPath(const std::string& path, std::string* native) {
   }
   *native = prefix + utf8;
   return true;
+}
+
+// A rooted or drive path with a separator, which the program must get in
+// its native form.
+bool LooksLikeWindowsPath(const std::string& text) {
+  bool drive = text.size() >= 3 && text[1] == ':' && text[2] == '\\' &&
+               std::isalpha(static_cast<unsigned char>(text[0]));
+  return drive || (text.size() >= 2 && text[0] == '\\' && text[1] != '\\');
 }
 
 class PosixThread : public Thread {
@@ -159,6 +171,52 @@ class PosixPlatform : public Platform {
     std::string native;
     if (!MapPath(path, &native)) return Status::Error("path is not GBK");
     if (::unlink(native.c_str()) != 0) return ErrnoStatus(native, errno);
+    return Status::Ok();
+  }
+
+  bool FileExists(const std::string& path) override {
+    std::string native;
+    if (!MapPath(path, &native)) return false;
+    struct stat info;
+    return ::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  }
+
+  Status RunProcess(const std::vector<std::string>& argv, bool wait, int* exit_code) override {
+    if (argv.empty()) return Status::Error("no program");
+    std::vector<std::string> native(argv.size());
+    if (!MapPath(argv[0], &native[0])) return Status::Error("path is not GBK");
+    for (size_t i = 1; i < argv.size(); ++i) {
+      // Arguments that hold paths are mapped; other texts reach the program as UTF-8.
+      if (!GbkToUtf8(argv[i], &native[i])) native[i] = argv[i];
+      if (LooksLikeWindowsPath(argv[i])) MapPath(argv[i], &native[i]);
+    }
+    std::vector<char*> pointers;
+    for (std::string& arg : native) pointers.push_back(&arg[0]);
+    pointers.push_back(nullptr);
+    if (::access(native[0].c_str(), X_OK) != 0) return ErrnoStatus(native[0], errno);
+    pid_t pid = 0;
+    if (wait) {
+      int error = ::posix_spawn(&pid, native[0].c_str(), nullptr, nullptr, pointers.data(), environ);
+      if (error != 0) return ErrnoStatus(native[0], error);
+    } else {
+      // Nobody waits for the program: an intermediate child starts it and
+      // ends at once, so the program is adopted by init and never lingers
+      // as a zombie, and no thread of ours outlives the call.
+      pid = ::fork();
+      if (pid < 0) return ErrnoStatus("fork", errno);
+      if (pid == 0) {
+        if (::fork() == 0) {
+          ::execve(native[0].c_str(), pointers.data(), environ);
+          ::_exit(127);
+        }
+        ::_exit(0);
+      }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return ErrnoStatus(native[0], errno);
+    }
+    if (wait && exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return Status::Ok();
   }
 

@@ -139,6 +139,12 @@ class PlatformWrapper : public Platform {
   Platform* target_;
 };
 
+// Makes the platform's process-wide objects (the system platform, the
+// registry of task queues) now. Objects made after this call are destroyed
+// before them, so the plugin state calls it first: its workers are joined
+// before anything they use goes away.
+void InitializePlatform();
+
 // The platform in use: the system's own unless a test has set another.
 Platform& CurrentPlatform();
 // The system's own platform, whatever a test has set.

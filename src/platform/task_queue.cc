@@ -26,8 +26,8 @@ struct QueueRegistry {
 };
 
 QueueRegistry& Registry() {
-  static QueueRegistry* registry = new QueueRegistry;  // lives until unload
-  return *registry;
+  static QueueRegistry registry;
+  return registry;
 }
 
 thread_local TaskQueue* this_thread_queue = nullptr;
@@ -63,6 +63,11 @@ void RunTasks(std::deque<std::function<void()>>& tasks) {
 }
 
 }  // namespace
+
+void InitializePlatform() {
+  SystemPlatform();
+  Registry();
+}
 
 TaskQueueRef ThisThreadQueue() { return FindOrMakeThisThreadQueue(); }
 

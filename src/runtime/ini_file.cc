@@ -85,11 +85,9 @@ bool NameIsWritable(const std::string& name) {
 }
 
 // Writers of INI files inside this process take turns: a write reads the
-// whole file, changes one line and replaces the file.
-std::mutex& IniWriteMutex() {
-  static std::mutex* mutex = new std::mutex;
-  return *mutex;
-}
+// whole file, changes one line and replaces the file. Constant-initialized,
+// so it exists before and after every other object of the library.
+std::mutex ini_write_mutex;
 
 }  // namespace
 
@@ -160,7 +158,7 @@ bool WriteIniKey(const std::string& file, const std::string& section, const std:
     return false;
   }
   Platform& platform = CurrentPlatform();
-  std::lock_guard<std::mutex> lock(IniWriteMutex());
+  std::lock_guard<std::mutex> lock(ini_write_mutex);
   std::string contents;
   Status read = platform.ReadFile(file, &contents);
   if (!read.ok() && !read.IsNotFound()) return false;  // never drop keys we could not read

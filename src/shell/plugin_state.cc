@@ -1,5 +1,7 @@
 #include "shell/plugin_state.h"
 
+#include "platform/platform.h"
+
 namespace lanfeng {
 
 namespace {
@@ -9,7 +11,7 @@ constexpr int64_t kDispatcherShortWait = 6, kDispatcherLongWait = 70;
 
 }  // namespace
 
-PluginState::PluginState(WorkerPasses passes) : passes_(std::move(passes)) {}
+PluginState::PluginState(WorkerPasses passes) : passes_(std::move(passes)) { InitializePlatform(); }
 
 PluginState::~PluginState() { StopWorkers(); }
 

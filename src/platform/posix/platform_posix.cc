@@ -371,8 +371,8 @@ void DebugTrace(const std::string& line) {
 }
 
 Platform& SystemPlatform() {
-  static PosixPlatform* platform = new PosixPlatform;  // freed with the library's memory
-  return *platform;
+  static PosixPlatform platform;
+  return platform;
 }
 
 Platform& CurrentPlatform() {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bot_sim.h"
@@ -42,6 +43,7 @@ class LoadedPluginTest : public ::testing::Test {
   void SetUp() override {
     setenv("LANFENG_PROGRAM_DIR", program_dir_.native().c_str(), 1);
     BotSim_SetSink(RecordHostCall);
+    std::thread([] {}).join();  // sanitizers start their own helper threads with the first thread
     threads_before_ = ThreadCount();
     handle_ = dlopen(LANFENG_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, handle_) << dlerror();

@@ -296,10 +296,12 @@ class PosixPlatform : public Platform {
     try {
       thread = std::thread([&id, &mu, &started, body = std::move(body)]() {
         {
+          // Notified under the lock: once it is released the starter may
+          // return and these variables go.
           std::lock_guard<std::mutex> lock(mu);
           id = static_cast<uint32_t>(::syscall(SYS_gettid));
+          started.notify_all();
         }
-        started.notify_all();
         try {
           body();
         } catch (...) {

@@ -3,9 +3,17 @@
 
 #include "exports/entry.h"
 #include "shell/plugin_state.h"
+#include "shell/registration.h"
 
 using lanfeng::Guarded;
 using lanfeng::Plugin;
+
+// Registration: the description text, kept until the next call.
+LANFENG_EXPORT const char* HOST_CALL Dr_Create() {
+  return Guarded<const char*>("", [] {
+    return Plugin().texts.dr_create.Keep(lanfeng::RegisterDr(Plugin()));
+  });
+}
 
 LANFENG_EXPORT int32_t HOST_CALL Dr_Enable() {
   return Guarded(0, [] {

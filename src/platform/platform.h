@@ -51,6 +51,9 @@ class Thread {
   virtual uint32_t id() const = 0;
 };
 
+// The warning icon of a message box (MB_ICONWARNING).
+inline constexpr uint32_t kMessageBoxWarning = 0x30;
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -92,6 +95,11 @@ class Platform {
   virtual void BlockUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                           int64_t deadline_ms) = 0;
 
+  // Shows a message box with an OK button and waits until it is closed.
+  // style holds the Windows MB_ flags (icon); Linux has no desktop here and
+  // writes the box to standard error.
+  virtual void ShowMessageBox(const std::string& text, const std::string& title, uint32_t style) = 0;
+
   // A uniformly distributed random number.
   virtual uint32_t Random() = 0;
 
@@ -129,6 +137,9 @@ class PlatformWrapper : public Platform {
   void BlockUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                   int64_t deadline_ms) override {
     target_->BlockUntil(cv, lock, deadline_ms);
+  }
+  void ShowMessageBox(const std::string& text, const std::string& title, uint32_t style) override {
+    target_->ShowMessageBox(text, title, style);
   }
   uint32_t Random() override { return target_->Random(); }
   std::unique_ptr<Thread> StartThread(std::function<void()> body) override {

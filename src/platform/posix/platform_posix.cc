@@ -283,6 +283,14 @@ class PosixPlatform : public Platform {
     cv.wait_for(lock, std::chrono::duration<double, std::milli>(left / time_scale_ + 0.05));
   }
 
+  void ShowMessageBox(const std::string& text, const std::string& title, uint32_t) override {
+    std::string shown = "[message box] " + title + "\n" + text + "\n";
+    std::string utf8;
+    if (!GbkToUtf8(shown, &utf8)) utf8 = shown;
+    ssize_t ignored = ::write(2, utf8.data(), utf8.size());
+    (void)ignored;
+  }
+
   uint32_t Random() override {
     std::lock_guard<std::mutex> lock(random_mu_);
     return random_();

@@ -1,0 +1,27 @@
+// Registration: a host introduces itself and receives the plugin's identity
+// in its own format. Which registration entry is called tells the plugin
+// which host it is in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "shell/identity.h"
+
+namespace lanfeng {
+
+class PluginState;
+
+// Sets PluginDirectory under the host program's directory and creates it
+// when it is missing.
+void PreparePluginDirectory(PluginState& state);
+
+// The DR host: fills the DR identity, logs two lines and answers the
+// tagged description text.
+std::string RegisterDr(PluginState& state);
+
+// Shows an internal fault of the plugin to the owner: a message box under
+// the XiaoLiZi host, nothing under the others.
+void ReportFault(PluginState& state, int32_t code, const std::string& message);
+
+}  // namespace lanfeng

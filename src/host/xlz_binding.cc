@@ -165,8 +165,8 @@ void XlzBinding::AttachHost(const std::string& key, const std::string& api_list)
   api_list_ = api_list;
 }
 
-// A quote ends the marker's search: no GBK trail byte is as small as 0x22, so
-// a match always starts a character and the name inside it is aligned.
+// The marker starts with a quote, which no GBK trail byte equals, so a byte
+// search finds it only where a character starts.
 HostAddress XlzBinding::FindApi(const std::string& name) const {
   const std::string marker = "\"" + name + "\":";
   size_t found = api_list_.find(marker);

@@ -7,6 +7,14 @@
 using lanfeng::Guarded;
 using lanfeng::Plugin;
 
+// Registration: the host hands over the address of the function that
+// supplies its API table and gets the identity map's hex text.
+LANFENG_EXPORT const char* HOST_CALL Init_DuLu(lanfeng::HostAddress supplier) {
+  return Guarded<const char*>("", [supplier] {
+    return Plugin().texts.dulu_init.Keep(lanfeng::RegisterDulu(Plugin(), supplier));
+  });
+}
+
 LANFENG_EXPORT int32_t HOST_CALL _启用() {
   return Guarded(1, [] {
     Plugin().Enable();

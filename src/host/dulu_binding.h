@@ -40,10 +40,6 @@ namespace lanfeng {
 
 class PacketWriter;
 
-// The address of a host function or buffer: pointer-sized, so 32 bits under
-// the 32-bit Windows hosts and 64 bits here (the same alias XlzBinding uses).
-using HostAddress = uintptr_t;
-
 // The signatures of the dulu host functions the plugin calls.
 namespace dulu_host {
 

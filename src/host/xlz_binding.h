@@ -21,11 +21,9 @@
 #include <cstdint>
 #include <string>
 
-namespace lanfeng {
+#include "host/host_call.h"
 
-// The address of a host function as the list gives it: pointer-sized, so
-// 32 bits under the 32-bit Windows hosts and 64 bits here.
-using HostAddress = uintptr_t;
+namespace lanfeng {
 
 class XlzBinding {
  public:

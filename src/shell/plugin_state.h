@@ -12,13 +12,15 @@
 #include <string>
 
 #include "host/dr_binding.h"
+#include "host/dulu_binding.h"
+#include "host/host_api.h"
+#include "host/typed_hash_map.h"
+#include "host/xlz_binding.h"
 #include "shell/text_slot.h"
 #include "shell/workers.h"
 #include "watch/config.h"
 
 namespace lanfeng {
-
-enum HostKind : int32_t { kNoHost = 0, kDrHost = 1, kXlzHost = 2, kDuluHost = 3 };
 
 // The plugin's identity as the DR host receives it.
 struct DrPluginInfo {
@@ -59,9 +61,15 @@ class PluginState {
   // Stops and joins the workers (unload).
   void StopWorkers();
 
-  // Host objects, in the order the library makes them.
+  // Host objects, in the order the library makes them. The host API and
+  // the bindings refer to members made after them; they use none of them
+  // before registration.
+  HostApi host{host_kind, dr, xlz, dulu};
+  DuluBinding dulu{dulu_api_table, identity.signature};
+  XlzBinding xlz;
   DrBinding dr;
   PluginIdentity identity;
+  TypedHashMap dulu_api_table;  // the dulu host's API table, loaded at registration
   DrPluginInfo dr_info;
 
   std::atomic<int32_t> host_kind{kNoHost};

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "bot_sim.h"
+#include "dulu_host.h"
+#include "host_calls.h"
 #include "text.h"
+#include "xlz_host.h"
 
 namespace hostsim {
 namespace {
@@ -34,13 +37,30 @@ std::string Call(const PluginLibrary& plugin, HostKind kind, const char* name) {
   return std::string(name) + " answered " + std::to_string(answer);
 }
 
-void ShowDrCall(const char* api, const char* arguments) {
-  if (std::strcmp(api, "Api_OutPutLog") == 0) {
-    std::printf("[DR log] %s\n", FromGbk(arguments).c_str());
+HostKind shown_host = HostKind::kDr;
+
+// Prints one host call: log lines as the host's log shows them, other calls
+// with their arguments.
+void ShowCall(const std::string& function, const std::string& arguments) {
+  const std::string name = FromGbk(function);
+  const char* host = HostName(shown_host);
+  if (name == "Api_OutPutLog") {
+    std::printf("[%s log] %s\n", host, FromGbk(arguments).c_str());
+  } else if (name == "输出日志") {
+    // The key or signature comes first, then the line and its colours.
+    std::string rest = arguments.substr(arguments.find('|') + 1);
+    std::printf("[%s log] %s\n", host, FromGbk(rest.substr(0, rest.find('|'))).c_str());
   } else {
-    std::printf("[DR call] %s(%s)\n", api, FromGbk(arguments).c_str());
+    std::printf("[%s call] %s(%s)\n", host, name.c_str(), FromGbk(arguments).c_str());
   }
   std::fflush(stdout);
+}
+
+void ShowDrCall(const char* api, const char* arguments) { ShowCall(api, arguments); }
+
+std::string Shorten(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  return text.substr(0, limit) + "… (" + std::to_string(text.size()) + " bytes in all)";
 }
 
 }  // namespace
@@ -83,6 +103,37 @@ std::string CallUnloadNotice(const PluginLibrary& plugin, HostKind kind) {
   return Call(plugin, kind, EntriesOf(kind).unload_notice);
 }
 
-void ShowDrHostCalls() { BotSim_SetSink(ShowDrCall); }
+std::string CallRegister(const PluginLibrary& plugin, HostKind kind) {
+  switch (kind) {
+    case HostKind::kDr: {
+      auto create = plugin.Entry<const char* (*)()>("Dr_Create");
+      if (!create) return "Dr_Create is missing";
+      return "Dr_Create answered:\n" + FromGbk(create());
+    }
+    case HostKind::kXlz: {
+      auto initialize = plugin.Entry<const char* (*)(const char*, const char*)>("初始化");
+      if (!initialize) return "初始化 is missing";
+      std::string list = XlzApiList();
+      return "初始化 answered: " + Shorten(FromGbk(initialize(list.c_str(), kXlzPluginKey)), 600);
+    }
+    case HostKind::kDulu: {
+      auto init = plugin.Entry<const char* (*)(intptr_t)>("Init_DuLu");
+      if (!init) return "Init_DuLu is missing";
+      std::string hex = init(DuluApiSupplier());
+      return "Init_DuLu answered " + Shorten(hex, 60) + "\nwhich is the identity map:\n" +
+             FromGbk(DescribeDuluIdentity(hex));
+    }
+  }
+  return "";
+}
+
+void ShowHostCalls(HostKind kind) {
+  shown_host = kind;
+  if (kind == HostKind::kDr) {
+    BotSim_SetSink(ShowDrCall);
+  } else {
+    SetCallPrinter(ShowCall);
+  }
+}
 
 }  // namespace hostsim

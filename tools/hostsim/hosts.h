@@ -28,7 +28,11 @@ std::string CallEnable(const PluginLibrary& plugin, HostKind kind);
 std::string CallDisable(const PluginLibrary& plugin, HostKind kind);
 std::string CallUnloadNotice(const PluginLibrary& plugin, HostKind kind);
 
-// Starts showing the DR host's log and API calls on standard output.
-void ShowDrHostCalls();
+// Calls the host's registration entry point as that host does and
+// describes the answer for people (UTF-8).
+std::string CallRegister(const PluginLibrary& plugin, HostKind kind);
+
+// Starts showing the host's log and API calls on standard output.
+void ShowHostCalls(HostKind kind);
 
 }  // namespace hostsim

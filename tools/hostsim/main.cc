@@ -6,6 +6,7 @@
 // Commands come from the script, or from standard input when there is none,
 // one per line ("#" starts a comment):
 //   load             load the plugin library (done at start)
+//   register         call the host's registration entry point
 //   enable           call the host's enable entry point
 //   disable          call the host's disable entry point
 //   unload-notice    call the host's unload notice entry point
@@ -86,6 +87,8 @@ class Emulator {
     if (command == "quit") return false;
     if (command == "load") {
       Load();
+    } else if (command == "register") {
+      Say(Require() ? CallRegister(plugin_, options_.host) : "");
     } else if (command == "enable") {
       Say(Require() ? CallEnable(plugin_, options_.host) : "");
     } else if (command == "disable") {
@@ -166,7 +169,7 @@ int main(int argc, char** argv) {
   std::string scale = std::to_string(options.time_scale);
   setenv("LANFENG_TIME_SCALE", scale.c_str(), 1);
   if (options.trace) setenv("LANFENG_TRACE", "1", 1);
-  if (options.host == hostsim::HostKind::kDr) hostsim::ShowDrHostCalls();
+  hostsim::ShowHostCalls(options.host);
 
   hostsim::Emulator emulator(options);
   emulator.Load();

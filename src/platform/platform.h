@@ -51,6 +51,14 @@ class Thread {
   virtual uint32_t id() const = 0;
 };
 
+// A local date and time of the wall clock.
+struct CivilTime {
+  int year = 1970, month = 1, day = 1;  // month 1..12, day 1..31
+  int hour = 0, minute = 0, second = 0;
+  int weekday = 4;               // 0 Sunday .. 6 Saturday
+  int utc_offset_minutes = 0;    // local time minus UTC
+};
+
 // The warning icon of a message box (MB_ICONWARNING).
 inline constexpr uint32_t kMessageBoxWarning = 0x30;
 
@@ -86,6 +94,9 @@ class Platform {
   // The directory of the host program's executable, GBK, without a trailing
   // "\".
   virtual std::string ProgramDirectory() = 0;
+
+  // The wall clock's local date and time now.
+  virtual CivilTime LocalNow() = 0;
 
   // Clock: milliseconds on a monotonic scale that may run faster than real
   // time (a time scale) or only when a test moves it (a virtual clock).
@@ -133,6 +144,7 @@ class PlatformWrapper : public Platform {
     return target_->ListFiles(dir, names);
   }
   std::string ProgramDirectory() override { return target_->ProgramDirectory(); }
+  CivilTime LocalNow() override { return target_->LocalNow(); }
   int64_t NowMillis() override { return target_->NowMillis(); }
   void BlockUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                   int64_t deadline_ms) override {

@@ -11,6 +11,7 @@
 #include <iconv.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -268,6 +269,22 @@ class PosixPlatform : public Platform {
       if (c == '/') c = '\\';
     }
     return gbk;
+  }
+
+  CivilTime LocalNow() override {
+    time_t now = ::time(nullptr);
+    struct tm local;
+    ::localtime_r(&now, &local);
+    CivilTime time;
+    time.year = local.tm_year + 1900;
+    time.month = local.tm_mon + 1;
+    time.day = local.tm_mday;
+    time.hour = local.tm_hour;
+    time.minute = local.tm_min;
+    time.second = local.tm_sec;
+    time.weekday = local.tm_wday;
+    time.utc_offset_minutes = static_cast<int>(local.tm_gmtoff / 60);
+    return time;
   }
 
   int64_t NowMillis() override {

@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "runtime/directories.h"
+#include "runtime/gbk_text.h"
 #include "runtime/ini_file.h"
 
 namespace lanfeng {
@@ -34,25 +35,35 @@ std::string PluginPaths::DataDirectory() const {
   return data_directory_;
 }
 
-std::optional<std::string> PluginPaths::WritableDataDirectory() const {
-  std::string directory = DataDirectory();
-  if (directory.empty() || directory == "\\") return std::nullopt;
-  return directory;
+DataPaths PluginPaths::Refresh() {
+  RefreshDataDirectory();
+  return Current();
 }
 
-std::string PluginPaths::DataConfigPath() const { return DataDirectory() + kDataConfigFile; }
-
-std::string PluginPaths::RecordsDirectory() const { return DataDirectory() + kRecordsSubdirectory; }
-
-std::string PluginPaths::RecordPath(const std::string& account) const {
-  return RecordsDirectory() + account + ".ini";
+std::string DataPaths::ReadSetting(const std::string& key) const {
+  return ReadIniKey(DataConfigPath(), kDataSection, key);
 }
 
-bool PluginPaths::EnsureRecordsDirectory() const {
-  auto data = WritableDataDirectory();
-  if (!data) return false;
-  std::string records = *data + kRecordsSubdirectory;
+bool DataPaths::EnsureRecordsDirectory() const {
+  if (!configured()) return false;
+  const std::string records = RecordsDirectory();
   return DirectoryExists(records) || EnsureDirectory(records);
+}
+
+bool IsSafeAccountName(const std::string& account) {
+  if (account.empty() || account == "." || account == "..") return false;
+  size_t pos = 0;
+  while (pos < account.size()) {
+    size_t length = GbkCharLength(account, pos);
+    if (length == 1) {
+      unsigned char c = static_cast<unsigned char>(account[pos]);
+      if (c < 0x20 || c == 0x7F || std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos) {
+        return false;
+      }
+    }
+    pos += length;
+  }
+  return true;
 }
 
 }  // namespace lanfeng

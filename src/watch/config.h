@@ -46,6 +46,41 @@ inline constexpr const char kLineBreakMarker[] = "【换行】";
 // A switch is on only when its value is exactly "1".
 bool SwitchIsOn(const std::string& value);
 
+// An account name that can safely name a record file: not empty, and
+// nothing that could leave the records directory or break the name (path
+// separators, a drive, "." or "..", wildcards, control characters).
+bool IsSafeAccountName(const std::string& account);
+
+// The data directory as one pass, command or mail sees it: taken once and
+// used throughout, so a path saved meanwhile never splits the work between
+// two directories.
+class DataPaths {
+ public:
+  explicit DataPaths(std::string data_directory) : directory_(std::move(data_directory)) {}
+
+  // DataDirectory: the setting followed by a backslash.
+  const std::string& directory() const { return directory_; }
+  // False when no data directory is set (a lone backslash): reads find nothing there and
+  // nothing may be created or written.
+  bool configured() const { return !directory_.empty() && directory_ != "\\"; }
+
+  std::string DataConfigPath() const { return directory_ + kDataConfigFile; }
+  std::string RecordsDirectory() const { return directory_ + kRecordsSubdirectory; }
+  // The record file of an account: RecordsDirectory + account + ".ini".
+  std::string RecordPath(const std::string& account) const {
+    return RecordsDirectory() + account + ".ini";
+  }
+  // A value of section "数据配置" of the data configuration file.
+  std::string ReadSetting(const std::string& key) const;
+
+  // Makes sure RecordsDirectory exists, creating every missing level. False,
+  // creating nothing, when no data directory is configured.
+  bool EnsureRecordsDirectory() const;
+
+ private:
+  std::string directory_;
+};
+
 // The plugin's directories: PluginDirectory is set once at registration;
 // DataDirectory is replaced by every RefreshDataDirectory, from any thread.
 class PluginPaths {
@@ -53,28 +88,19 @@ class PluginPaths {
   // Sets PluginDirectory to ProgramDirectory + "\岚风守望\".
   void SetPluginDirectory(const std::string& program_directory);
   std::string PluginDirectory() const;
+  std::string BaseConfigPath() const;
 
   // Re-reads the data directory from the base configuration file: its value
   // followed by "\". A relative value is taken relative to the host
   // program's directory. An empty value gives "\", which counts as not
-  // configured (see WritableDataDirectory).
+  // configured.
   void RefreshDataDirectory();
   std::string DataDirectory() const;
 
-  // The data directory, or nothing when none is configured: with nothing
-  // configured no folder is made and no record written (reads of the
-  // configuration still go to "\" and find nothing there).
-  std::optional<std::string> WritableDataDirectory() const;
-
-  std::string BaseConfigPath() const;
-  std::string DataConfigPath() const;
-  std::string RecordsDirectory() const;
-  // The record file of an account: RecordsDirectory + account + ".ini".
-  std::string RecordPath(const std::string& account) const;
-
-  // Makes sure RecordsDirectory exists, creating every missing level. False
-  // (and nothing created) when no data directory is configured.
-  bool EnsureRecordsDirectory() const;
+  // RefreshDataDirectory, then the data directory as it now stands.
+  DataPaths Refresh();
+  // The data directory as it stands, without reading the file.
+  DataPaths Current() const { return DataPaths(DataDirectory()); }
 
  private:
   mutable std::mutex mu_;

@@ -46,30 +46,48 @@ TEST_F(PluginPathsTest, PluginDirectoryIsUnderTheProgram) {
 
 TEST_F(PluginPathsTest, NothingConfiguredMeansTheRootAndNoWrites) {
   const size_t made_before = platform_.created_directories().size();
-  paths_.RefreshDataDirectory();
-  EXPECT_EQ("\\", paths_.DataDirectory());
-  EXPECT_EQ(std::nullopt, paths_.WritableDataDirectory());
-  EXPECT_FALSE(SwitchIsOn(ReadIniKey(paths_.DataConfigPath(), kDataSection, kWatchSwitchKey)));
-  EXPECT_FALSE(paths_.EnsureRecordsDirectory());
+  DataPaths data = paths_.Refresh();
+  EXPECT_EQ("\\", data.directory());
+  EXPECT_FALSE(data.configured());
+  EXPECT_FALSE(SwitchIsOn(data.ReadSetting(kWatchSwitchKey)));
+  EXPECT_FALSE(data.EnsureRecordsDirectory());
   EXPECT_EQ(made_before, platform_.created_directories().size()) << "no folder is made at the root";
 
   SetDataPath("");
-  paths_.RefreshDataDirectory();
-  EXPECT_EQ(std::nullopt, paths_.WritableDataDirectory());
+  EXPECT_FALSE(paths_.Refresh().configured());
 }
 
 TEST_F(PluginPathsTest, AbsoluteAndRelativeDataDirectories) {
   SetDataPath(dir_.path() + "\\数据");
-  paths_.RefreshDataDirectory();
+  DataPaths data = paths_.Refresh();
   EXPECT_GBK_EQ(dir_.path() + "\\数据\\", paths_.DataDirectory());
-  EXPECT_GBK_EQ(dir_.path() + "\\数据\\账号记录\\123456.ini", paths_.RecordPath("123456"));
-  ASSERT_TRUE(paths_.EnsureRecordsDirectory());
+  EXPECT_GBK_EQ(dir_.path() + "\\数据\\账号记录\\123456.ini", data.RecordPath("123456"));
+  ASSERT_TRUE(data.EnsureRecordsDirectory());
   EXPECT_TRUE(DirectoryExists(dir_.path() + "\\数据\\账号记录"));
 
   SetDataPath("relative\\data");
   paths_.RefreshDataDirectory();
   EXPECT_GBK_EQ(dir_.path() + "\\relative\\data\\", paths_.DataDirectory())
       << "relative to the host program's directory";
+}
+
+TEST_F(PluginPathsTest, ASnapshotKeepsItsDirectoryWhileTheSettingChanges) {
+  SetDataPath(dir_.path() + "\\one");
+  DataPaths before = paths_.Refresh();
+  SetDataPath(dir_.path() + "\\two");
+  paths_.RefreshDataDirectory();
+  EXPECT_GBK_EQ(dir_.path() + "\\one\\数据配置.ini", before.DataConfigPath());
+  EXPECT_GBK_EQ(dir_.path() + "\\two\\数据配置.ini", paths_.Current().DataConfigPath());
+}
+
+TEST(AccountNameTest, OnlyNamesThatStayInTheRecordsDirectory) {
+  for (const char* good : {"123456", "abc", "岚风", "\x81\x5C", "a.b"}) {
+    EXPECT_TRUE(IsSafeAccountName(good)) << good;
+  }
+  for (const char* bad : {"", ".", "..", "..\\x", "a\\b", "a/b", "C:x", "a*", "a?", "a\"b", "a<b",
+                          "a|b", "a\rb", "a\nb", "\t1"}) {
+    EXPECT_FALSE(IsSafeAccountName(bad)) << bad;
+  }
 }
 
 TEST_F(PluginPathsTest, SwitchesAreOnOnlyForExactlyOne) {

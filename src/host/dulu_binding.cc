@@ -128,13 +128,26 @@ bool LoadApiTable(HostAddress supplier_address, TypedHashMap* table) {
   return table->Load(HexDecode(Copy(supplier(0))));
 }
 
-DuluBinding::DuluBinding(const TypedHashMap& api_table, const std::string& signature)
-    : api_table_(api_table), signature_(signature) {}
+void DuluBinding::Attach(std::shared_ptr<const TypedHashMap> api_table, std::string signature) {
+  auto session = std::make_shared<Session>();
+  if (api_table) session->api_table = std::move(api_table);
+  session->signature = std::move(signature);
+  std::atomic_store(&session_, std::shared_ptr<const Session>(std::move(session)));
+}
 
-HostAddress DuluBinding::FindApi(const std::string& name) const {
-  const int32_t type = api_table_.value_type();
+std::shared_ptr<const TypedHashMap> DuluBinding::api_table() const { return Current()->api_table; }
+
+std::shared_ptr<const DuluBinding::Session> DuluBinding::Current() const {
+  return std::atomic_load(&session_);
+}
+
+HostAddress DuluBinding::FindApi(const std::string& name) const { return FindIn(*Current(), name); }
+
+HostAddress DuluBinding::FindIn(const Session& session, const std::string& name) {
+  const TypedHashMap& table = *session.api_table;
+  const int32_t type = table.value_type();
   if (type != kMapInt32 && type != kMapInt64) return 0;
-  std::optional<int64_t> value = api_table_.GetInteger(name);
+  std::optional<int64_t> value = table.GetInteger(name);
   if (!value) return 0;
   // The 32-bit host writes addresses as signed 32-bit values.
   if (type == kMapInt32) return static_cast<uint32_t>(*value);
@@ -142,32 +155,36 @@ HostAddress DuluBinding::FindApi(const std::string& name) const {
 }
 
 template <typename Fn>
-Fn DuluBinding::Function(const char* name) const {
-  HostAddress address = FindApi(name);
+Fn DuluBinding::Function(const Session& session, const char* name) {
+  HostAddress address = FindIn(session, name);
   return address == 0 ? nullptr : reinterpret_cast<Fn>(address);
 }
 
 std::string DuluBinding::CallPacked(const char* name, const PacketWriter& record) const {
-  auto fn = Function<dulu_host::Packed>(name);
+  std::shared_ptr<const Session> session = Current();
+  auto fn = Function<dulu_host::Packed>(*session, name);
   if (fn == nullptr) return std::string();
   std::string hex = HexEncode(record.GetBytes());
-  return HexDecode(Copy(fn(signature_.c_str(), hex.c_str())));
+  return HexDecode(Copy(fn(session->signature.c_str(), hex.c_str())));
 }
 
 void DuluBinding::OutputLog(const std::string& line, int32_t colour) const {
-  if (auto fn = Function<dulu_host::Log>(kOutputLog)) fn(signature_.c_str(), line.c_str(), colour);
+  std::shared_ptr<const Session> session = Current();
+  if (auto fn = Function<dulu_host::Log>(*session, kOutputLog)) fn(session->signature.c_str(), line.c_str(), colour);
 }
 
 void DuluBinding::SendGroupMessage(int64_t robot, int64_t group, const std::string& message) const {
-  if (auto fn = Function<dulu_host::SendMessage>(kSendGroupMessage)) {
-    fn(signature_.c_str(), robot, group, message.c_str());
+  std::shared_ptr<const Session> session = Current();
+  if (auto fn = Function<dulu_host::SendMessage>(*session, kSendGroupMessage)) {
+    fn(session->signature.c_str(), robot, group, message.c_str());
   }
 }
 
 void DuluBinding::SendFriendMessage(int64_t robot, int64_t friend_account,
                                     const std::string& message) const {
-  if (auto fn = Function<dulu_host::SendMessage>(kSendFriendMessage)) {
-    fn(signature_.c_str(), robot, friend_account, message.c_str());
+  std::shared_ptr<const Session> session = Current();
+  if (auto fn = Function<dulu_host::SendMessage>(*session, kSendFriendMessage)) {
+    fn(session->signature.c_str(), robot, friend_account, message.c_str());
   }
 }
 
@@ -190,13 +207,15 @@ bool DuluBinding::SendTempMessage(int64_t robot, int64_t group, int64_t friend_a
 
 std::string DuluBinding::UploadGroupPicture(int64_t robot, int64_t group,
                                             const std::string& data) const {
-  return CallUploadPicture(Function<dulu_host::UploadPicture>(kUploadGroupPicture), signature_,
+  std::shared_ptr<const Session> session = Current();
+  return CallUploadPicture(Function<dulu_host::UploadPicture>(*session, kUploadGroupPicture), session->signature,
                            robot, group, data);
 }
 
 std::string DuluBinding::UploadFriendPicture(int64_t robot, int64_t friend_account,
                                              const std::string& data) const {
-  return CallUploadPicture(Function<dulu_host::UploadPicture>(kUploadFriendPicture), signature_,
+  std::shared_ptr<const Session> session = Current();
+  return CallUploadPicture(Function<dulu_host::UploadPicture>(*session, kUploadFriendPicture), session->signature,
                            robot, friend_account, data);
 }
 
@@ -221,8 +240,9 @@ std::string DuluBinding::UploadFriendVideo(int64_t robot, int64_t friend_account
 }
 
 void DuluBinding::UpdateAvatar(int64_t robot, const std::string& data) const {
-  if (auto fn = Function<dulu_host::UpdateAvatar>(kUpdateAvatar)) {
-    fn(signature_.c_str(), robot, BufferAddress(data), BufferLength(data));
+  std::shared_ptr<const Session> session = Current();
+  if (auto fn = Function<dulu_host::UpdateAvatar>(*session, kUpdateAvatar)) {
+    fn(session->signature.c_str(), robot, BufferAddress(data), BufferLength(data));
   }
 }
 
@@ -331,8 +351,9 @@ bool DuluBinding::DeleteAccount(int64_t account) const {
 }
 
 std::string DuluBinding::GetFrameworkAccounts() const {
-  auto fn = Function<dulu_host::AccountList>(kGetFrameworkAccounts);
-  return fn ? Copy(fn(signature_.c_str())) : std::string();
+  std::shared_ptr<const Session> session = Current();
+  auto fn = Function<dulu_host::AccountList>(*session, kGetFrameworkAccounts);
+  return fn ? Copy(fn(session->signature.c_str())) : std::string();
 }
 
 }  // namespace lanfeng

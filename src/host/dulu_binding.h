@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "host/host_call.h"
@@ -74,10 +75,13 @@ class DuluBinding {
   // The colour of the plugin's log lines (a Windows colour value, red).
   static constexpr int32_t kLogColour = 255;
 
-  // Reads api_table and signature, which must outlive the binding.
-  DuluBinding(const TypedHashMap& api_table, const std::string& signature);
-  DuluBinding(const TypedHashMap&&, const std::string&) = delete;
-  DuluBinding(const TypedHashMap&, const std::string&&) = delete;
+  // Binds to the host's API table and the plugin's signature, replacing
+  // what an earlier registration gave. Calls under way keep using what they
+  // started with, so a second registration never pulls a table or a text
+  // from under a worker.
+  void Attach(std::shared_ptr<const TypedHashMap> api_table, std::string signature);
+  // The API table bound now (an empty map before registration).
+  std::shared_ptr<const TypedHashMap> api_table() const;
 
   // The address the table gives for the host function `name` (GBK); 0 when
   // the name is missing or its value is 0, negative, not an integer or too
@@ -139,15 +143,24 @@ class DuluBinding {
   std::string GetFrameworkAccounts() const;
 
  private:
+  // What registration hands over; replaced whole, read through a snapshot.
+  struct Session {
+    std::shared_ptr<const TypedHashMap> api_table = std::make_shared<const TypedHashMap>();
+    std::string signature;
+  };
+
   // The host function `name` typed as Fn; null when the table lacks it.
   template <typename Fn>
-  Fn Function(const char* name) const;
+  static Fn Function(const Session& session, const char* name);
   // Sends record to the packed function `name`: the bytes its answer stands
   // for, empty when the function is missing or the answer does not decode.
   std::string CallPacked(const char* name, const PacketWriter& record) const;
 
-  const TypedHashMap& api_table_;
-  const std::string& signature_;
+  std::shared_ptr<const Session> Current() const;
+  // The address of `name` in session's table.
+  static HostAddress FindIn(const Session& session, const std::string& name);
+
+  std::shared_ptr<const Session> session_ = std::make_shared<const Session>();
 };
 
 }  // namespace lanfeng

@@ -426,8 +426,9 @@ class TypedHashMap::Storage {
 
   // A zeroed array of count bucket heads; null when memory is short.
   Node** AllocateBuckets(uint32_t count) {
-    if (count > std::numeric_limits<size_t>::max() / sizeof(Node*)) return nullptr;
-    return static_cast<Node**>(heap_.Allocate(count * sizeof(Node*), true));
+    size_t size;  // overflows only where size_t has 32 bits
+    if (__builtin_mul_overflow(count, sizeof(Node*), &size)) return nullptr;
+    return static_cast<Node**>(heap_.Allocate(size, true));
   }
 
   void FreeBuckets(Node** buckets) { heap_.Free(buckets); }

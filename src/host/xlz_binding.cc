@@ -160,27 +160,32 @@ void RunSilkTools(const std::string& ffmpeg, const std::string& encoder,
 
 }  // namespace
 
+std::shared_ptr<const XlzBinding::HostTexts> XlzBinding::Texts() const {
+  return std::atomic_load(&texts_);
+}
+
 void XlzBinding::AttachHost(const std::string& key, const std::string& api_list) {
-  key_ = key;
-  api_list_ = api_list;
+  std::atomic_store(&texts_, std::make_shared<const HostTexts>(HostTexts{key, api_list}));
 }
 
 // The marker starts with a quote, which no GBK trail byte equals, so a byte
 // search finds it only where a character starts.
 HostAddress XlzBinding::FindApi(const std::string& name) const {
+  const std::shared_ptr<const HostTexts> texts = Texts();
+  const std::string& api_list = texts->api_list;
   const std::string marker = "\"" + name + "\":";
-  size_t found = api_list_.find(marker);
+  size_t found = api_list.find(marker);
   if (found == std::string::npos) return 0;
   size_t value_start = found + marker.size();
-  std::string value = TextUpTo(api_list_, value_start, ',');
-  if (value.empty()) value = TextUpTo(api_list_, value_start, '}');
+  std::string value = TextUpTo(api_list, value_start, ',');
+  if (value.empty()) value = TextUpTo(api_list, value_start, '}');
   return ParseAddress(value);
 }
 
 void XlzBinding::OutputLog(const std::string& line, int32_t text_colour,
                            int32_t background_colour) {
   if (auto fn = HostFunction<FnLog>(*this, "输出日志")) {
-    fn(key_.c_str(), line.c_str(), text_colour, background_colour);
+    fn(Key().c_str(), line.c_str(), text_colour, background_colour);
   }
 }
 
@@ -189,7 +194,7 @@ void XlzBinding::SendFriendMessage(int64_t robot, int64_t friend_account,
   int64_t fresh_64 = 0;
   int32_t fresh_32 = 0;
   if (auto fn = HostFunction<FnSendFriend>(*this, "发送好友消息")) {
-    fn(key_.c_str(), robot, friend_account, message.c_str(), out_64 ? out_64 : &fresh_64,
+    fn(Key().c_str(), robot, friend_account, message.c_str(), out_64 ? out_64 : &fresh_64,
        out_32 ? out_32 : &fresh_32);
   }
 }
@@ -197,7 +202,7 @@ void XlzBinding::SendFriendMessage(int64_t robot, int64_t friend_account,
 void XlzBinding::SendGroupMessage(int64_t robot, int64_t group, const std::string& message,
                                   bool flag) {
   if (auto fn = HostFunction<FnSendGroup>(*this, "发送群消息")) {
-    fn(key_.c_str(), robot, group, message.c_str(), flag);
+    fn(Key().c_str(), robot, group, message.c_str(), flag);
   }
 }
 
@@ -207,27 +212,27 @@ void XlzBinding::SendGroupTempMessage(int64_t robot, int64_t group_id, int64_t f
   int64_t fresh_64 = 0;
   int32_t fresh_32 = 0;
   if (auto fn = HostFunction<FnSendTemp>(*this, "发送群临时消息")) {
-    fn(key_.c_str(), robot, group_id, friend_account, message.c_str(), out_64 ? out_64 : &fresh_64,
+    fn(Key().c_str(), robot, group_id, friend_account, message.c_str(), out_64 ? out_64 : &fresh_64,
        out_32 ? out_32 : &fresh_32);
   }
 }
 
 int64_t XlzBinding::GetGroupIdFromCache(int64_t group) {
   auto fn = HostFunction<FnGroupId>(*this, "取群Id_从缓存");
-  return fn ? fn(key_.c_str(), group) : 0;
+  return fn ? fn(Key().c_str(), group) : 0;
 }
 
 std::string XlzBinding::UploadFriendPicture(int64_t robot, int64_t friend_account, bool flag,
                                             const std::string& data, int32_t width, int32_t height,
                                             bool cartoon, const std::string& preview) {
-  return CompleteCode(UploadPicture(*this, "上传好友图片", key_, robot, friend_account, flag, data),
+  return CompleteCode(UploadPicture(*this, "上传好友图片", Key(), robot, friend_account, flag, data),
                       PictureFields(width, height, cartoon, preview));
 }
 
 std::string XlzBinding::UploadGroupPicture(int64_t robot, int64_t group, bool flag,
                                            const std::string& data, int32_t width, int32_t height,
                                            bool cartoon, const std::string& preview) {
-  return CompleteCode(UploadPicture(*this, "上传群图片", key_, robot, group, flag, data),
+  return CompleteCode(UploadPicture(*this, "上传群图片", Key(), robot, group, flag, data),
                       PictureFields(width, height, cartoon, preview));
 }
 
@@ -235,7 +240,7 @@ std::string XlzBinding::UploadFriendVoice(int64_t robot, int64_t friend_account,
                                           const std::string& voice_text, const std::string& data,
                                           int32_t duration) {
   return CompleteCode(
-      UploadVoice(*this, "上传好友语音", key_, robot, friend_account, voice_type, voice_text, data),
+      UploadVoice(*this, "上传好友语音", Key(), robot, friend_account, voice_type, voice_text, data),
       ",time=" + std::to_string(duration));
 }
 
@@ -243,7 +248,7 @@ std::string XlzBinding::UploadGroupVoice(int64_t robot, int64_t group, int32_t v
                                          const std::string& voice_text, const std::string& data,
                                          int32_t duration) {
   return CompleteCode(
-      UploadVoice(*this, "上传群语音", key_, robot, group, voice_type, voice_text, data),
+      UploadVoice(*this, "上传群语音", Key(), robot, group, voice_type, voice_text, data),
       ",time=" + std::to_string(duration));
 }
 
@@ -252,7 +257,7 @@ std::string XlzBinding::UploadShortVideo(int64_t robot, int64_t group,
                                          int32_t width, int32_t height, int32_t duration) {
   auto fn = HostFunction<FnUploadVideo>(*this, "上传小视频");
   if (!fn) return std::string();
-  std::string code = Copy(fn(key_.c_str(), robot, group, video_path.c_str(), BufferAddress(cover),
+  std::string code = Copy(fn(Key().c_str(), robot, group, video_path.c_str(), BufferAddress(cover),
                              BufferLength(cover)));
   return CompleteCode(code, ",wide=" + std::to_string(width) + ",high=" + std::to_string(height) +
                                 ",time=" + std::to_string(duration));
@@ -260,86 +265,86 @@ std::string XlzBinding::UploadShortVideo(int64_t robot, int64_t group,
 
 void XlzBinding::UploadAvatar(int64_t robot, const std::string& data) {
   if (auto fn = HostFunction<FnUploadAvatar>(*this, "上传头像")) {
-    fn(key_.c_str(), robot, BufferAddress(data), BufferLength(data));
+    fn(Key().c_str(), robot, BufferAddress(data), BufferLength(data));
   }
 }
 
 void XlzBinding::ChangeNickname(int64_t robot, const std::string& nickname) {
   if (auto fn = HostFunction<FnChangeText>(*this, "修改昵称")) {
-    fn(key_.c_str(), robot, nickname.c_str());
+    fn(Key().c_str(), robot, nickname.c_str());
   }
 }
 
 void XlzBinding::ChangeSignature(int64_t robot, const std::string& signature,
                                  const std::string& second_text) {
   if (auto fn = HostFunction<FnChangeTwoTexts>(*this, "修改个性签名")) {
-    fn(key_.c_str(), robot, signature.c_str(), second_text.c_str());
+    fn(Key().c_str(), robot, signature.c_str(), second_text.c_str());
   }
 }
 
 void XlzBinding::ChangeGroupName(int64_t robot, int64_t group, const std::string& name) {
   if (auto fn = HostFunction<FnChangeGroupText>(*this, "修改群名称")) {
-    fn(key_.c_str(), robot, group, name.c_str());
+    fn(Key().c_str(), robot, group, name.c_str());
   }
 }
 
 void XlzBinding::SetGroupCard(int64_t robot, int64_t group, int64_t member,
                               const std::string& card) {
   if (auto fn = HostFunction<FnGroupCard>(*this, "设置群名片")) {
-    fn(key_.c_str(), robot, group, member, card.c_str());
+    fn(Key().c_str(), robot, group, member, card.c_str());
   }
 }
 
 void XlzBinding::LikeQq(int64_t robot, int64_t friend_account) {
-  if (auto fn = HostFunction<FnLike>(*this, "QQ点赞")) fn(key_.c_str(), robot, friend_account);
+  if (auto fn = HostFunction<FnLike>(*this, "QQ点赞")) fn(Key().c_str(), robot, friend_account);
 }
 
 void XlzBinding::HandleGroupVerification(int64_t robot, int64_t group, int64_t requester,
                                          int64_t sequence, int32_t operation, int32_t event_type,
                                          const std::string& reason) {
   if (auto fn = HostFunction<FnGroupVerification>(*this, "处理群验证事件")) {
-    fn(key_.c_str(), robot, group, requester, sequence, operation, event_type, reason.c_str());
+    fn(Key().c_str(), robot, group, requester, sequence, operation, event_type, reason.c_str());
   }
 }
 
 void XlzBinding::HandleFriendVerification(int64_t robot, int64_t requester, int64_t sequence,
                                           int32_t operation) {
   if (auto fn = HostFunction<FnFriendVerification>(*this, "处理好友验证事件")) {
-    fn(key_.c_str(), robot, requester, sequence, operation);
+    fn(Key().c_str(), robot, requester, sequence, operation);
   }
 }
 
 void XlzBinding::MuteAllMembers(int64_t robot, int64_t group, bool on) {
-  if (auto fn = HostFunction<FnMuteAll>(*this, "全员禁言")) fn(key_.c_str(), robot, group, on);
+  if (auto fn = HostFunction<FnMuteAll>(*this, "全员禁言")) fn(Key().c_str(), robot, group, on);
 }
 
 void XlzBinding::MuteGroupMember(int64_t robot, int64_t group, int64_t member, int32_t seconds) {
   if (auto fn = HostFunction<FnMemberInt>(*this, "禁言群成员")) {
-    fn(key_.c_str(), robot, group, member, seconds);
+    fn(Key().c_str(), robot, group, member, seconds);
   }
 }
 
 void XlzBinding::RemoveGroupMember(int64_t robot, int64_t group, int64_t member, bool flag) {
   if (auto fn = HostFunction<FnMemberInt>(*this, "删除群成员")) {
-    fn(key_.c_str(), robot, group, member, flag);
+    fn(Key().c_str(), robot, group, member, flag);
   }
 }
 
 void XlzBinding::RecallGroupMessage(int64_t robot, int64_t group, int64_t sequence,
                                     int32_t message_id) {
   if (auto fn = HostFunction<FnMemberInt>(*this, "撤回消息_群聊")) {
-    fn(key_.c_str(), robot, group, sequence, message_id);
+    fn(Key().c_str(), robot, group, sequence, message_id);
   }
 }
 
 std::string XlzBinding::DeleteQqFromList(int64_t account, bool flag) {
   auto fn = HostFunction<FnDeleteQq>(*this, "QQ列表_删除QQ");
-  return fn ? Copy(fn(key_.c_str(), account, flag)) : std::string();
+  return fn ? Copy(fn(Key().c_str(), account, flag)) : std::string();
 }
 
 std::string XlzBinding::GetFrameworkQq() {
   auto fn = HostFunction<FnFrameworkQq>(*this, "取框架QQ");
-  return fn ? Copy(fn(key_.c_str())) : std::string();
+  return fn ? Copy(fn(Key().c_str())) : std::string();
 }
 
 // Runs the very tools whose presence it checked, by absolute path, so the

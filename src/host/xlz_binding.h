@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "host/host_call.h"
@@ -118,8 +119,17 @@ class XlzBinding {
   std::string ConvertToSilk(const std::string& audio_path);
 
  private:
-  std::string key_;
-  std::string api_list_;
+  // What registration hands over: replaced whole by AttachHost, read through
+  // a snapshot, so a second registration never pulls a text from under a
+  // worker's call.
+  struct HostTexts {
+    std::string key;
+    std::string api_list;
+  };
+  std::shared_ptr<const HostTexts> Texts() const;
+  std::string Key() const { return Texts()->key; }
+
+  std::shared_ptr<const HostTexts> texts_ = std::make_shared<const HostTexts>();
 };
 
 }  // namespace lanfeng

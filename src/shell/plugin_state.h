@@ -61,15 +61,13 @@ class PluginState {
   // Stops and joins the workers (unload).
   void StopWorkers();
 
-  // Host objects, in the order the library makes them. The host API and
-  // the bindings refer to members made after them; they use none of them
-  // before registration.
+  // Host objects, in the order the library makes them. The host API refers
+  // to members made after it and uses none of them before registration.
   HostApi host{host_kind, dr, xlz, dulu};
-  DuluBinding dulu{dulu_api_table, identity.signature};
+  DuluBinding dulu;  // holds the dulu host's API table, loaded at registration
   XlzBinding xlz;
   DrBinding dr;
   PluginIdentity identity;
-  TypedHashMap dulu_api_table;  // the dulu host's API table, loaded at registration
   DrPluginInfo dr_info;
 
   std::atomic<int32_t> host_kind{kNoHost};

@@ -60,7 +60,11 @@ std::string RegisterDulu(PluginState& state, HostAddress supplier) {
   identity.signature = DuluSignature(identity.name, identity.author);
   answer.Put("签名", identity.signature);
 
-  LoadApiTable(supplier, &state.dulu_api_table);
+  // A table that does not load leaves the one an earlier registration gave.
+  auto table = std::make_shared<TypedHashMap>();
+  std::shared_ptr<const TypedHashMap> api_table = table;
+  if (!LoadApiTable(supplier, table.get())) api_table = state.dulu.api_table();
+  state.dulu.Attach(std::move(api_table), identity.signature);
   state.host.Log("判断为dulu框架");
   state.host.Log("载入dulu框架数据");
   return HexEncode(answer.Serialize());

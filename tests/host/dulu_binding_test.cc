@@ -143,6 +143,13 @@ std::string AddressField(const std::string& data) {
 
 constexpr char kSignature[] = "81bc57d9dc3c36532f03cbb347704337";
 
+// A binding that reads a table the test keeps and may reload in place.
+DuluBinding BoundTo(const TypedHashMap& table, const std::string& signature) {
+  DuluBinding binding;
+  binding.Attach(std::shared_ptr<const TypedHashMap>(std::shared_ptr<void>(), &table), signature);
+  return binding;
+}
+
 class DuluBindingTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -161,8 +168,25 @@ class DuluBindingTest : public ::testing::Test {
   std::string table_text_;
   TypedHashMap table_;
   const std::string signature_ = kSignature;
-  DuluBinding binding_{table_, signature_};
+  DuluBinding binding_ = BoundTo(table_, signature_);
 };
+
+TEST(DuluBindingReattachTest, ASecondRegistrationReplacesTableAndSignatureWhole) {
+  calls.clear();
+  DuluBinding binding;
+  auto first = std::make_shared<TypedHashMap>();
+  ASSERT_TRUE(Supply(TableText({{"输出日志", kFakes[0]}}).c_str(), first.get()));
+  binding.Attach(first, "one");
+  std::shared_ptr<const TypedHashMap> kept = binding.api_table();
+  binding.Attach(std::make_shared<TypedHashMap>(), "two");
+  EXPECT_EQ(1u, kept->count()) << "a caller holding the old table keeps it whole";
+  binding.OutputLog("x");
+  EXPECT_TRUE(calls.empty()) << "the new, empty table has no log function";
+  binding.Attach(first, "three");
+  binding.OutputLog("x");
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ(0u, calls[0].find("输出日志|three|x"));
+}
 
 TEST_F(DuluBindingTest, LoadsTheTableTheSupplierHandsOver) {
   EXPECT_EQ(std::vector<int32_t>{0}, supplier_arguments);
@@ -193,9 +217,7 @@ TEST_F(DuluBindingTest, AnswerThatIsNoTableLeavesTheTableAsItWas) {
 
 TEST(DuluBindingUnloadedTest, EveryCallIsSkippedBeforeTheTableIsLoaded) {
   calls.clear();
-  TypedHashMap table;
-  const std::string signature = kSignature;
-  DuluBinding binding(table, signature);
+  DuluBinding binding;
   binding.OutputLog("x");
   EXPECT_FALSE(binding.DeleteAccount(10001));
   EXPECT_EQ("", binding.UploadGroupPicture(1, 2, "data"));
@@ -221,7 +243,7 @@ TEST_F(DuluBindingTest, MissingZeroAndNonAddressEntriesAreSkipped) {
   TypedHashMap texts;
   texts.Configure(kMapText, kMapText);
   texts.Put("输出日志", std::to_string(kFakes[0]));
-  EXPECT_EQ(0u, DuluBinding(texts, signature_).FindApi("输出日志"));
+  EXPECT_EQ(0u, BoundTo(texts, signature_).FindApi("输出日志"));
 
   // The 32-bit host's addresses above 2 GiB arrive as negative values.
   const std::string narrow = TableText({{"输出日志", -16}}, kMapInt32);

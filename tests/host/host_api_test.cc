@@ -31,7 +31,9 @@ class HostApiTest : public ::testing::Test {
   void SetUp() override {
     BotSim_SetSink(RecordDrCall);
     xlz_.AttachHost(hostsim::kXlzPluginKey, hostsim::XlzApiList());
-    ASSERT_TRUE(LoadApiTable(static_cast<HostAddress>(hostsim::DuluApiSupplier()), &table_));
+    auto table = std::make_shared<TypedHashMap>();
+    ASSERT_TRUE(LoadApiTable(static_cast<HostAddress>(hostsim::DuluApiSupplier()), table.get()));
+    dulu_.Attach(table, "sig");
     hostsim::SetXlzDeleteAnswer("0");
     hostsim::SetDuluDeleteStatus(1);
     hostsim::TakeCalls();
@@ -47,9 +49,7 @@ class HostApiTest : public ::testing::Test {
   std::atomic<int32_t> host_kind_{kNoHost};
   DrBinding dr_;
   XlzBinding xlz_;
-  TypedHashMap table_;
-  std::string signature_ = "sig";
-  DuluBinding dulu_{table_, signature_};
+  DuluBinding dulu_;
   HostApi host_{host_kind_, dr_, xlz_, dulu_};
 };
 

@@ -1,17 +1,20 @@
 // The one PluginState of the loaded library.
 #include "shell/plugin_state.h"
+#include "watch/dispatcher.h"
+#include "watch/poller.h"
 
 namespace lanfeng {
 namespace {
 
-// The account poll pass of the StatusPoller.
-void StatusPollerPass() {}
-
-// The mail pass of the NotificationDispatcher.
-void NotificationDispatcherPass() {}
+// The passes run on the plugin's own state.
+bool StatusPollerPass();
+bool NotificationDispatcherPass();
 
 // Made when the library is loaded, destroyed when it is unloaded.
 PluginState the_plugin(WorkerPasses{StatusPollerPass, NotificationDispatcherPass});
+
+bool StatusPollerPass() { return true; }
+bool NotificationDispatcherPass() { return DispatchPass(the_plugin.watch); }
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include "shell/text_slot.h"
 #include "shell/workers.h"
 #include "watch/config.h"
+#include "watch/watch_context.h"
 
 namespace lanfeng {
 
@@ -42,8 +43,8 @@ struct ReturnedTexts {
 
 // The two passes a worker runs; set by the library (and by tests).
 struct WorkerPasses {
-  std::function<void()> poller;
-  std::function<void()> dispatcher;
+  std::function<bool()> poller;
+  std::function<bool()> dispatcher;
 };
 
 class PluginState {
@@ -74,6 +75,7 @@ class PluginState {
   WorkerControl poller;
   WorkerControl dispatcher;
   PluginPaths paths;
+  WatchContext watch{host_kind, host, dr, xlz, dulu, paths};
   std::string application_name;  // for the fault report under XiaoLiZi
   int32_t code_page = 936;       // paths are converted with this code page
   ReturnedTexts texts;

@@ -13,12 +13,13 @@ void RunWorkerCycle(const WorkerSpec& spec, const WorkerControl& control) {
       continue;
     }
     DebugTrace(std::string(spec.name) + ": pass");
+    bool long_wait = true;
     try {
-      spec.pass();
+      long_wait = spec.pass();
     } catch (...) {
       DebugTrace(std::string(spec.name) + ": pass ended by a fault");
     }
-    if (!TimedWait(spec.long_wait_seconds, kSeconds)) return;
+    if (long_wait && !TimedWait(spec.long_wait_seconds, kSeconds)) return;
   }
 }
 

@@ -1,7 +1,8 @@
 // The plugin's background workers and the cycle each of them follows.
 //
 // A worker repeats: a short wait; the work it does before looking at its
-// flag; if its running flag is 1, one pass and then a long wait. Disable
+// flag; if its running flag is 1, one pass and then (unless the pass says
+// otherwise) a long wait. Disable
 // only clears the flag, so a pass that has begun runs to its end. The
 // workers belong to the loaded library: they are started once per load and
 // are stopped and joined before the library's state goes away, their waits
@@ -30,7 +31,8 @@ struct WorkerSpec {
   int64_t short_wait_seconds;
   int64_t long_wait_seconds;
   std::function<void()> before_flag_check;  // may be empty
-  std::function<void()> pass;
+  // One pass; false sends the worker straight back to its short wait.
+  std::function<bool()> pass;
 };
 
 // Runs the worker cycle on the calling thread until the thread is asked to

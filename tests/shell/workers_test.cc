@@ -55,7 +55,11 @@ class TestPass {
 class WorkerCycleTest : public ::testing::Test {
  protected:
   void Start() {
-    workers_.Start({"test", 5, 60, [this] { ++before_checks_; }, [this] { pass_.Run(); }}, &control_);
+    workers_.Start({"test", 5, 60, [this] { ++before_checks_; }, [this] {
+                      pass_.Run();
+                      return true;
+                    }},
+                   &control_);
   }
   void TearDown() override { workers_.StopAndJoin(); }
 
@@ -138,6 +142,7 @@ TEST_F(WorkerCycleTest, AFaultInAPassDoesNotEndTheWorker) {
   int passes = 0;
   workers_.Start({"faulty", 1, 1, nullptr, [&passes] {
                     if (++passes == 1) throw 1;
+                    return true;
                   }},
                  &control_);
   for (int64_t t = 1000; t <= 3000; t += 1000) {
@@ -145,6 +150,19 @@ TEST_F(WorkerCycleTest, AFaultInAPassDoesNotEndTheWorker) {
     clock_.Advance(1000);
   }
   ASSERT_TRUE(clock_.AwaitSleeper(4000));
+  workers_.StopAndJoin();
+  EXPECT_EQ(2, passes);
+}
+
+TEST_F(WorkerCycleTest, APassThatDeclinesTheLongWaitGoesBackToTheShortOne) {
+  control_.running = 1;
+  int passes = 0;
+  workers_.Start({"declining", 6, 70, nullptr, [&passes] { return ++passes > 1; }}, &control_);
+  ASSERT_TRUE(clock_.AwaitSleeper(6000));
+  clock_.Advance(6000);
+  ASSERT_TRUE(clock_.AwaitSleeper(12000)) << "no 70-second wait after the first pass";
+  clock_.Advance(6000);
+  ASSERT_TRUE(clock_.AwaitSleeper(82000)) << "the second pass asks for it";
   workers_.StopAndJoin();
   EXPECT_EQ(2, passes);
 }
@@ -166,7 +184,7 @@ TEST(PluginStateTest, EnableStartsOnePairOfWorkersPerLoad) {
   ScopedPlatform scope(&platform);
   std::atomic<int> polls{0}, dispatches{0};
   {
-    PluginState state({[&] { ++polls; }, [&] { ++dispatches; }});
+    PluginState state({[&] { return ++polls > 0; }, [&] { return ++dispatches > 0; }});
     state.Disable();
     EXPECT_EQ(0, platform.started.load()) << "disable before enable starts nothing";
     EXPECT_EQ(0, state.poller.running.load());
@@ -197,7 +215,7 @@ TEST(PluginStateTest, WithoutThreadsEnableStillSetsTheFlags) {
   CountingThreadsPlatform platform;
   platform.refuse = true;
   ScopedPlatform scope(&platform);
-  PluginState state({[] {}, [] {}});
+  PluginState state({[] { return true; }, [] { return true; }});
   state.Enable();
   EXPECT_EQ(1, state.poller.running.load());
   EXPECT_EQ(1, state.dispatcher.running.load());

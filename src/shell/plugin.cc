@@ -13,7 +13,7 @@ bool NotificationDispatcherPass();
 // Made when the library is loaded, destroyed when it is unloaded.
 PluginState the_plugin(WorkerPasses{StatusPollerPass, NotificationDispatcherPass});
 
-bool StatusPollerPass() { return true; }
+bool StatusPollerPass() { return PollPass(the_plugin.watch); }
 bool NotificationDispatcherPass() { return DispatchPass(the_plugin.watch); }
 
 }  // namespace

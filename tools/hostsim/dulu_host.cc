@@ -7,6 +7,7 @@
 #include "host/dulu_binding.h"
 #include "host/packet_codec.h"
 #include "host/typed_hash_map.h"
+#include "accounts.h"
 #include "host_calls.h"
 
 namespace hostsim {
@@ -85,7 +86,15 @@ DULU_PACKED(HandleFriendRequest, "好友_处理验证请求", PackedAnswer(1))
 DULU_PACKED(MuteAll, "群聊_置全体禁言", PackedAnswer(1))
 DULU_PACKED(MuteMember, "群聊_置禁言成员", PackedAnswer(1))
 DULU_PACKED(Recall, "群聊_撤回消息", PackedAnswer(1))
-DULU_PACKED(DeleteAccount, "账号_删除", PackedAnswer(delete_status.load()))
+// "账号_删除": removes the account (the record's eight bytes) when it succeeds.
+Text DeleteAccount(Text signature, Text record) {
+  RecordCall("账号_删除", {TextArg(signature), TextArg(record)});
+  const int status = delete_status.load();
+  lanfeng::PacketReader reader;
+  reader.Load(lanfeng::HexDecode(TextArg(record)));
+  if (status == 1) RemoveAccount(to_string(reader.ReadInt64()));
+  return PackedAnswer(status);
+}
 #undef DULU_PACKED
 
 // The functions, checked against the signatures the plugin calls them with.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "accounts.h"
 #include "bot_sim.h"
 #include "dulu_host.h"
 #include "host_calls.h"
@@ -56,7 +57,11 @@ void ShowCall(const std::string& function, const std::string& arguments) {
   std::fflush(stdout);
 }
 
-void ShowDrCall(const char* api, const char* arguments) { ShowCall(api, arguments); }
+// The DR host removes an account the plugin deletes.
+void ShowDrCall(const char* api, const char* arguments) {
+  ShowCall(api, arguments);
+  if (std::strcmp(api, "Api_DelQQ") == 0) RemoveAccount(arguments);
+}
 
 std::string Shorten(const std::string& text, size_t limit) {
   if (text.size() <= limit) return text;

@@ -12,6 +12,9 @@
 //   unload-notice    call the host's unload notice entry point
 //   unload           unload the library; tells how long it took and whether
 //                    any plugin thread was left behind
+//   online QQ        log the account QQ in (adding it to the host's list)
+//   offline QQ       log the account QQ out
+//   accounts         show the host's accounts
 //   wait SECONDS     let host time pass (divided by the time scale)
 //   threads          show how many threads the process has
 //   echo TEXT        print TEXT
@@ -27,6 +30,7 @@
 
 #include <unistd.h>
 
+#include "accounts.h"
 #include "hosts.h"
 #include "plugin_library.h"
 
@@ -102,6 +106,17 @@ class Emulator {
       words >> seconds;
       Say("waiting " + std::to_string(static_cast<long long>(seconds)) + " host seconds");
       std::this_thread::sleep_for(std::chrono::duration<double>(seconds / options_.time_scale));
+    } else if (command == "online" || command == "offline") {
+      std::string account;
+      words >> account;
+      if (account.empty()) {
+        Say("usage: " + command + " QQ");
+      } else {
+        SetAccountOnline(account, command == "online");
+        Say("account " + account + " is now " + command);
+      }
+    } else if (command == "accounts") {
+      for (const std::string& line : DescribeAccounts()) Say(line);
     } else if (command == "threads") {
       Say("the process has " + std::to_string(ThreadCount()) + " threads");
     } else if (command == "echo") {

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "accounts.h"
 #include "host_calls.h"
 
 namespace hostsim {
@@ -122,8 +123,13 @@ int32_t Recall(Text key, int64_t robot, int64_t group, int64_t sequence, int32_t
 }
 Text DeleteQq(Text key, int64_t account, int32_t flag) {
   RecordCall("QQ列表_删除QQ", {TextArg(key), to_string(account), to_string(flag)});
-  std::lock_guard<std::mutex> lock(state_mu);
-  return Answer(delete_answer);
+  std::string reply;
+  {
+    std::lock_guard<std::mutex> lock(state_mu);
+    reply = delete_answer;
+  }
+  if (reply == "0") RemoveAccount(to_string(account));
+  return Answer(reply);
 }
 Text FrameworkQq(Text key) {
   RecordCall("取框架QQ", {TextArg(key)});

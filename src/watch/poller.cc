@@ -1,0 +1,138 @@
+#include "watch/poller.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/gbk_text.h"
+#include "runtime/ini_file.h"
+#include "watch/account_state.h"
+#include "watch/json_path_reader.h"
+
+namespace lanfeng {
+namespace {
+
+// The host's texts that mean logged in or out.
+constexpr char kLoggedIn[] = "登录成功";
+constexpr char kXlzLapsed[] = "登录失效";
+constexpr char kXlzLoggedOff[] = "下线成功";
+constexpr char kDuluLapsed[] = "你的帐号当前登录已失效，请重新登录。";
+constexpr char kDuluOfflineStatus[] = "0";
+
+// One account's record, read once and written at most once.
+class AccountRecordState {
+ public:
+  AccountRecordState(const DataPaths& data, const std::string& account)
+      : record_(data.RecordPath(account)),
+        read_(ParseAccountState(ReadIniKey(record_, kStateSection, kStateKey))) {}
+
+  // Applies a report judged by the state read at first; a later report
+  // overrides an earlier one, as consecutive writes would.
+  void Report(bool online) {
+    if (auto next = StateAfterReport(read_, online)) final_ = next;
+  }
+  // Writes the final state, once, if a report called for one.
+  void Write() const {
+    if (final_) WriteIniKey(record_, kStateSection, kStateKey, AccountStateText(*final_));
+  }
+
+ private:
+  std::string record_;
+  AccountState read_;
+  std::optional<AccountState> final_;
+};
+
+// The CR LF separated numbers of a DR list, empty pieces dropped.
+std::vector<std::string> SplitDrList(const std::string& list) {
+  std::vector<std::string> accounts;
+  size_t begin = 0;
+  while (begin <= list.size()) {
+    size_t end = list.find("\r\n", begin);
+    if (end == std::string::npos) end = list.size();
+    if (end > begin) accounts.push_back(list.substr(begin, end - begin));
+    begin = end + 2;
+  }
+  return accounts;
+}
+
+void PollDr(WatchContext& watch, const DataPaths& data) {
+  for (const std::string& account : SplitDrList(watch.dr.GetOnLineList())) {
+    if (!IsSafeAccountName(account)) continue;
+    AccountRecordState state(data, account);
+    watch.host.Log("DR在线账号：" + account);
+    state.Report(true);
+    state.Write();
+  }
+  for (const std::string& account : SplitDrList(watch.dr.GetOffLineList())) {
+    if (!IsSafeAccountName(account)) continue;
+    AccountRecordState state(data, account);
+    watch.host.Log("DR离线账号：" + account);
+    state.Report(false);
+    state.Write();
+  }
+}
+
+// A bracketed, quoted member name for a path; the name's quotes and
+// backslashes escaped so it stays one name.
+std::string QuotedMember(const std::string& name) {
+  return "['" + ReplaceAll(ReplaceAll(name, "\\", "\\\\"), "'", "\\'") + "']";
+}
+
+void PollXlz(WatchContext& watch, const DataPaths& data, JsonPathReader& reader) {
+  if (!reader.Parse(watch.xlz.GetFrameworkQq())) return;
+  std::vector<std::string> accounts;
+  reader.MemberNames(&accounts, "QQlist");
+  for (const std::string& account : accounts) {
+    if (!IsSafeAccountName(account)) continue;
+    const std::string info = reader.GetText("QQlist" + QuotedMember(account) + ".登录信息");
+    AccountRecordState state(data, account);
+    if (info == kLoggedIn) state.Report(true);
+    if (info == kXlzLapsed || info == kXlzLoggedOff) state.Report(false);
+    state.Write();
+  }
+}
+
+void PollDulu(WatchContext& watch, const DataPaths& data, JsonPathReader& reader) {
+  if (!reader.Parse(watch.dulu.GetFrameworkAccounts())) return;
+  std::vector<std::string> accounts;
+  reader.MemberNames(&accounts, "");
+  for (const std::string& account : accounts) {
+    if (!IsSafeAccountName(account)) continue;
+    const std::string member = QuotedMember(account);
+    const std::string info = reader.GetText(member + ".附加信息");
+    const std::string status = reader.GetText(member + ".状态");
+    AccountRecordState state(data, account);
+    if (info == kLoggedIn) state.Report(true);
+    if (info == kDuluLapsed) state.Report(false);
+    if (status == kDuluOfflineStatus) state.Report(false);
+    state.Write();
+  }
+}
+
+}  // namespace
+
+bool PollPass(WatchContext& watch) {
+  watch.host.Log("线程1号，已启动，正在处理数据！");
+  const DataPaths data = watch.paths.Refresh();
+  data.EnsureRecordsDirectory();
+  if (SwitchIsOn(data.ReadSetting(kWatchSwitchKey))) {
+    PollAccounts(watch, data, watch.host_kind.load(std::memory_order_acquire));
+  }
+  watch.host.Log("线程1号，等待60秒后在接着处理数据！");
+  return true;
+}
+
+void PollAccounts(WatchContext& watch, const DataPaths& data, int32_t host_kind) {
+  JsonPathReader reader("da");
+  reader.Initialize();
+  watch.host.Log("线程1—1号，已启动，正在处理数据！");
+  if (!data.configured()) return;
+  switch (host_kind) {
+    case kDrHost: PollDr(watch, data); break;
+    case kXlzHost: PollXlz(watch, data, reader); break;
+    case kDuluHost: PollDulu(watch, data, reader); break;
+    default: break;
+  }
+}
+
+}  // namespace lanfeng

@@ -1,0 +1,36 @@
+// The mail service the system's mails go through: the QQ mail service,
+// unless the environment points the plugin at another server (tests and the
+// host emulator run a local one). Every such name and default is here.
+#pragma once
+
+#include <string>
+
+#include "net/tls_stream.h"
+
+namespace lanfeng {
+
+// A QQ number, "@" and this domain is that account's mailbox.
+inline constexpr const char kQqMailDomain[] = "qq.com";
+inline constexpr const char kQqMailDefaultSmtpHost[] = "smtp.qq.com";
+inline constexpr int kQqMailDefaultSmtpPort = 465;
+
+// Environment settings (native text, not GBK).
+// The SMTP server's host name; it must match the server's certificate.
+inline constexpr const char kSmtpHostSetting[] = "LANFENG_SMTP_HOST";
+// The SMTP server's port (implicit TLS), 1 to 65535.
+inline constexpr const char kSmtpPortSetting[] = "LANFENG_SMTP_PORT";
+// A PEM file of the CA certificates to trust instead of the system's store.
+inline constexpr const char kSmtpCaFileSetting[] = "LANFENG_SMTP_CA_FILE";
+
+// The SMTP host of the system's mails: LANFENG_SMTP_HOST or smtp.qq.com.
+std::string QqMailSmtpHost();
+// The SMTP port of the system's mails: LANFENG_SMTP_PORT (when a valid
+// port) or 465.
+int QqMailSmtpPort();
+
+// How every mail connection is made: the CA file of LANFENG_SMTP_CA_FILE
+// (empty: the system's store) and the standard time limits; host and port
+// are left for the sender to fill in.
+TlsConnectOptions MailConnectionOptions();
+
+}  // namespace lanfeng

@@ -22,6 +22,10 @@ inline constexpr const char kSmtpPortSetting[] = "LANFENG_SMTP_PORT";
 // A PEM file of the CA certificates to trust instead of the system's store.
 inline constexpr const char kSmtpCaFileSetting[] = "LANFENG_SMTP_CA_FILE";
 
+// A time limit in milliseconds for connecting and for each reply (the
+// whole exchange gets three times as much), instead of the standard ones.
+inline constexpr const char kSmtpTimeoutSetting[] = "LANFENG_SMTP_TIMEOUT_MS";
+
 // The SMTP host of the system's mails: LANFENG_SMTP_HOST or smtp.qq.com.
 std::string QqMailSmtpHost();
 // The SMTP port of the system's mails: LANFENG_SMTP_PORT (when a valid
@@ -29,8 +33,8 @@ std::string QqMailSmtpHost();
 int QqMailSmtpPort();
 
 // How every mail connection is made: the CA file of LANFENG_SMTP_CA_FILE
-// (empty: the system's store) and the standard time limits; host and port
-// are left for the sender to fill in.
+// (empty: the system's store) and the standard time limits, or those of
+// LANFENG_SMTP_TIMEOUT_MS; host and port are left for the sender to fill in.
 TlsConnectOptions MailConnectionOptions();
 
 }  // namespace lanfeng

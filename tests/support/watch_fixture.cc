@@ -61,12 +61,15 @@ void WatchFixture::SetSetting(const std::string& key, const std::string& value) 
 
 void WatchFixture::SetState(const std::string& account, const std::string& state) {
   EnsureDirectory(dir_.path() + "\\data\\账号记录\\");
-  ASSERT_TRUE(WriteIniKey(dir_.path() + "\\data\\账号记录\\" + account + ".ini", kStateSection,
-                          kStateKey, state));
+  ASSERT_TRUE(WriteIniKey(RecordPath(account), kStateSection, kStateKey, state));
+}
+
+std::string WatchFixture::RecordPath(const std::string& account) {
+  return dir_.path() + "\\data\\账号记录\\" + account + ".ini";
 }
 
 std::string WatchFixture::State(const std::string& account) {
-  return ReadIniKey(dir_.path() + "\\data\\账号记录\\" + account + ".ini", kStateSection, kStateKey);
+  return ReadIniKey(RecordPath(account), kStateSection, kStateKey);
 }
 
 std::vector<std::string> WatchFixture::LogLines() {

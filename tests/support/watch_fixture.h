@@ -41,7 +41,7 @@ class WatchFixture : public ::testing::Test {
   void SetSetting(const std::string& key, const std::string& value);
   void SetState(const std::string& account, const std::string& state);
   std::string State(const std::string& account);
-  std::string RecordPath(const std::string& account) { return paths_.Current().RecordPath(account); }
+  std::string RecordPath(const std::string& account);
   // The lines logged through the host API (prefix removed) since the last
   // call, and all other host calls dropped.
   std::vector<std::string> LogLines();

@@ -15,6 +15,7 @@
 //   online QQ        log the account QQ in (adding it to the host's list)
 //   offline QQ       log the account QQ out
 //   accounts         show the host's accounts
+//   refuse-removal   make the XiaoLiZi and dulu hosts refuse to remove accounts
 //   wait SECONDS     let host time pass (divided by the time scale)
 //   threads          show how many threads the process has
 //   echo TEXT        print TEXT
@@ -31,7 +32,9 @@
 #include <unistd.h>
 
 #include "accounts.h"
+#include "dulu_host.h"
 #include "hosts.h"
+#include "xlz_host.h"
 #include "plugin_library.h"
 
 namespace hostsim {
@@ -115,6 +118,10 @@ class Emulator {
         SetAccountOnline(account, command == "online");
         Say("account " + account + " is now " + command);
       }
+    } else if (command == "refuse-removal") {
+      SetXlzDeleteAnswer("1");
+      SetDuluDeleteStatus(2);
+      Say("the host now refuses to remove accounts");
     } else if (command == "accounts") {
       for (const std::string& line : DescribeAccounts()) Say(line);
     } else if (command == "threads") {

@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "exports/entry.h"
+#include "owner/login_hooks.h"
+#include "shell/event_intake.h"
 #include "shell/plugin_state.h"
 #include "shell/registration.h"
 
@@ -32,3 +34,19 @@ LANFENG_EXPORT int32_t HOST_CALL Dr_Disable() {
 
 // An unload notice: nothing is torn down until the library itself goes.
 LANFENG_EXPORT int32_t HOST_CALL Dr_DestroyPlugin() { return 0; }
+
+// Every DR event is answered 0; none has an effect.
+LANFENG_EXPORT int32_t HOST_CALL Dr_Event(const char*, int32_t, int32_t, const char*, const char*,
+                                          const char*, const char*, const char*, const char*,
+                                          const char*, const char*, int32_t, const char*,
+                                          const char*) {
+  return 0;
+}
+
+// A login prompt: a lock prompt (kind 3) is noted in the DR log.
+LANFENG_EXPORT const char* HOST_CALL Dr_Getticket(const char*, int32_t kind, const char* message) {
+  return Guarded<const char*>("", [kind, message] {
+    return Plugin().texts.dr_getticket.Keep(
+        lanfeng::DrGetticket(Plugin().dr, kind, lanfeng::HostText(message)));
+  });
+}

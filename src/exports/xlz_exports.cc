@@ -3,6 +3,7 @@
 #include <string>
 
 #include "exports/entry.h"
+#include "shell/event_intake.h"
 #include "shell/plugin_state.h"
 
 using lanfeng::Guarded;
@@ -12,9 +13,9 @@ LANFENG_EXPORT int32_t HOST_CALL _AppStart();
 LANFENG_EXPORT int32_t HOST_CALL _AppEnd();
 LANFENG_EXPORT int32_t HOST_CALL _AppUnload();
 LANFENG_EXPORT int32_t HOST_CALL _ControlPanel();
-LANFENG_EXPORT int32_t HOST_CALL _OnPrivate(const void* message);
+LANFENG_EXPORT int32_t HOST_CALL _OnPrivate(const lanfeng::XlzPrivateMessage* message);
 LANFENG_EXPORT int32_t HOST_CALL _OnGroup(const void* message);
-LANFENG_EXPORT int32_t HOST_CALL _OnEvent(const void* event);
+LANFENG_EXPORT int32_t HOST_CALL _OnEvent(const lanfeng::XlzEvent* event);
 
 namespace {
 
@@ -62,11 +63,40 @@ LANFENG_EXPORT int32_t HOST_CALL _AppUnload() { return 0; }
 // The settings entry.
 LANFENG_EXPORT int32_t HOST_CALL _ControlPanel() { return 0; }
 
-// A private message (the host's private-message record).
-LANFENG_EXPORT int32_t HOST_CALL _OnPrivate(const void*) { return 0; }
+// A private message: the chat commands.
+LANFENG_EXPORT int32_t HOST_CALL _OnPrivate(const lanfeng::XlzPrivateMessage* message) {
+  return Guarded(0, [message] {
+    lanfeng::OnXlzPrivateMessage(Plugin().watch, message);
+    return 0;
+  });
+}
 
 // A group message: not used.
 LANFENG_EXPORT int32_t HOST_CALL _OnGroup(const void*) { return 0; }
 
-// A friend or group event (the host's event record).
-LANFENG_EXPORT int32_t HOST_CALL _OnEvent(const void*) { return 0; }
+// A friend or group event: a notice by its kind.
+LANFENG_EXPORT int32_t HOST_CALL _OnEvent(const lanfeng::XlzEvent* event) {
+  return Guarded(0, [event] {
+    lanfeng::OnXlzEvent(Plugin().host, event);
+    return 0;
+  });
+}
+
+// A channel push: not used.
+LANFENG_EXPORT int32_t HOST_CALL _OnGuildPush(const void*) { return 0; }
+
+// A message from another plugin: its fourth text, copied back.
+LANFENG_EXPORT const char* HOST_CALL _OnPluginMessage(const lanfeng::XlzPluginMessage* message) {
+  return Guarded<const char*>("", [message] {
+    return Plugin().texts.xlz_plugin_message.Keep(lanfeng::XlzPluginMessageText(message));
+  });
+}
+
+// Login prompts: the plugin supplies nothing.
+LANFENG_EXPORT const char* HOST_CALL _GetTicket(int32_t, int32_t, const char*) {
+  return Guarded<const char*>("", [] { return Plugin().texts.xlz_get_ticket.Keep(""); });
+}
+
+LANFENG_EXPORT const char* HOST_CALL _GetPhoneVefCode(int32_t, int32_t, const char*) {
+  return Guarded<const char*>("", [] { return Plugin().texts.xlz_get_phone_code.Keep(""); });
+}

@@ -51,6 +51,16 @@ void ShowCall(const std::string& function, const std::string& arguments) {
     // The key or signature comes first, then the line and its colours.
     std::string rest = arguments.substr(arguments.find('|') + 1);
     std::printf("[%s log] %s\n", host, FromGbk(rest.substr(0, rest.find('|'))).c_str());
+  } else if (name == "发送好友消息" || name == "发送消息_好友") {
+    // A chat reply: key or signature, robot, friend, then the message (and,
+    // on XiaoLiZi, its two output variables).
+    size_t start = 0;
+    for (int i = 0; i < 3 && start != std::string::npos; ++i) start = arguments.find('|', start + 1);
+    std::string message = start == std::string::npos ? "" : arguments.substr(start + 1);
+    if (name == "发送好友消息") message = message.substr(0, message.rfind("|out|out"));
+    std::string friend_account = arguments.substr(0, start);
+    friend_account = friend_account.substr(friend_account.rfind('|') + 1);
+    std::printf("[%s chat to %s] %s\n", host, friend_account.c_str(), FromGbk(message).c_str());
   } else {
     std::printf("[%s call] %s(%s)\n", host, name.c_str(), FromGbk(arguments).c_str());
   }

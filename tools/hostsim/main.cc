@@ -16,6 +16,11 @@
 //   offline QQ       log the account QQ out
 //   accounts         show the host's accounts
 //   refuse-removal   make the XiaoLiZi and dulu hosts refuse to remove accounts
+//   private ROBOT SENDER TEXT   deliver a private message to the plugin
+//   event CODE ROBOT GROUP ACTOR TARGET   deliver a friend or group event
+//                    (the host's own code: XiaoLiZi 105, 108, 1, 2, 25, 3, 5, 6;
+//                    dulu 2000, 2001, 2002 friend events, 3002 group events)
+//   prompt KIND TEXT offer a login prompt (DR kind 3 is a lock prompt)
 //   wait SECONDS     let host time pass (divided by the time scale)
 //   threads          show how many threads the process has
 //   echo TEXT        print TEXT
@@ -33,6 +38,7 @@
 
 #include "accounts.h"
 #include "dulu_host.h"
+#include "events.h"
 #include "hosts.h"
 #include "xlz_host.h"
 #include "plugin_library.h"
@@ -122,6 +128,26 @@ class Emulator {
       SetXlzDeleteAnswer("1");
       SetDuluDeleteStatus(2);
       Say("the host now refuses to remove accounts");
+    } else if (command == "private") {
+      long long robot = 0, sender = 0;
+      std::string text;
+      words >> robot >> sender;
+      std::getline(words, text);
+      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      Say(Require() ? DeliverPrivateMessage(plugin_, options_.host, robot, sender, text) : "");
+    } else if (command == "event") {
+      long long code = 0, robot = 0, group = 0, actor = 0, target = 0;
+      words >> code >> robot >> group >> actor >> target;
+      Say(Require() ? DeliverEvent(plugin_, options_.host, static_cast<int32_t>(code), robot, group,
+                                   actor, target)
+                    : "");
+    } else if (command == "prompt") {
+      int prompt = 0;
+      std::string text;
+      words >> prompt;
+      std::getline(words, text);
+      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      Say(Require() ? DeliverLoginPrompt(plugin_, options_.host, prompt, text) : "");
     } else if (command == "accounts") {
       for (const std::string& line : DescribeAccounts()) Say(line);
     } else if (command == "threads") {

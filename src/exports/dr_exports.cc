@@ -50,3 +50,8 @@ LANFENG_EXPORT const char* HOST_CALL Dr_Getticket(const char*, int32_t kind, con
         lanfeng::DrGetticket(Plugin().dr, kind, lanfeng::HostText(message)));
   });
 }
+
+// The settings entry: the notice window, then the settings window.
+LANFENG_EXPORT void HOST_CALL Dr_SetUp() {
+  Guarded([] { lanfeng::OpenNoticeWindow(Plugin().owner); });
+}

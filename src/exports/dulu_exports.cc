@@ -68,3 +68,8 @@ LANFENG_EXPORT const char* HOST_CALL _劫持群聊消息(const char*, int32_t, i
                                                   const char*) {
   return Guarded<const char*>("", [] { return Plugin().texts.dulu_hijack_group.Keep(""); });
 }
+
+// The settings entry: the notice window, then the settings window.
+LANFENG_EXPORT void HOST_CALL _菜单() {
+  Guarded([] { lanfeng::OpenNoticeWindow(Plugin().owner); });
+}

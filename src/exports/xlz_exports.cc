@@ -60,8 +60,13 @@ LANFENG_EXPORT int32_t HOST_CALL _AppEnd() {
 // An unload notice: nothing is torn down until the library itself goes.
 LANFENG_EXPORT int32_t HOST_CALL _AppUnload() { return 0; }
 
-// The settings entry.
-LANFENG_EXPORT int32_t HOST_CALL _ControlPanel() { return 0; }
+// The settings entry: the notice window, then the settings window.
+LANFENG_EXPORT int32_t HOST_CALL _ControlPanel() {
+  return Guarded(0, [] {
+    lanfeng::OpenNoticeWindow(Plugin().owner);
+    return 0;
+  });
+}
 
 // A private message: the chat commands.
 LANFENG_EXPORT int32_t HOST_CALL _OnPrivate(const lanfeng::XlzPrivateMessage* message) {

@@ -16,6 +16,8 @@
 #include "host/host_api.h"
 #include "host/typed_hash_map.h"
 #include "host/xlz_binding.h"
+#include "owner/settings_windows.h"
+#include "owner/window.h"
 #include "shell/text_slot.h"
 #include "shell/workers.h"
 #include "watch/config.h"
@@ -39,6 +41,7 @@ struct ReturnedTexts {
   TextSlot xlz_initialize, xlz_get_ticket, xlz_get_phone_code, xlz_plugin_message;
   TextSlot dulu_init, dulu_hijack_friend, dulu_hijack_group;
   TextSlot video_frame, file_download;
+  TextSlot headless_windows;  // the emulator's view of the windows
 };
 
 // The two passes a worker runs; set by the library (and by tests).
@@ -76,6 +79,8 @@ class PluginState {
   WorkerControl dispatcher;
   PluginPaths paths;
   WatchContext watch{host_kind, host, dr, xlz, dulu, paths};
+  OpenWindows windows;
+  OwnerContext owner{watch, windows, nullptr};
   std::string application_name;  // for the fault report under XiaoLiZi
   int32_t code_page = 936;       // paths are converted with this code page
   ReturnedTexts texts;

@@ -25,9 +25,22 @@ class ProgramDirPlatform : public FaultyFilesPlatform {
  public:
   explicit ProgramDirPlatform(std::string program) : program_(std::move(program)) {}
   std::string ProgramDirectory() override { return program_; }
+  // Message boxes are kept as "title|text" instead of being shown.
+  void ShowMessageBox(const std::string& text, const std::string& title, uint32_t) override {
+    std::lock_guard<std::mutex> lock(boxes_mu_);
+    boxes_.push_back(title + "|" + text);
+  }
+  std::vector<std::string> TakeMessageBoxes() {
+    std::lock_guard<std::mutex> lock(boxes_mu_);
+    std::vector<std::string> taken;
+    taken.swap(boxes_);
+    return taken;
+  }
 
  private:
   std::string program_;
+  std::mutex boxes_mu_;
+  std::vector<std::string> boxes_;
 };
 
 class WatchFixture : public ::testing::Test {

@@ -32,6 +32,15 @@ std::string CallUnloadNotice(const PluginLibrary& plugin, HostKind kind);
 // describes the answer for people (UTF-8).
 std::string CallRegister(const PluginLibrary& plugin, HostKind kind);
 
+// Calls the host's settings entry point.
+std::string CallSettingsEntry(const PluginLibrary& plugin, HostKind kind);
+// Drives a control of an open window: "type" puts text into it ("\n"
+// standing for a line break), "tick" sets a check box from "0" or "1",
+// "click" clicks it, "close" closes the window.
+std::string DriveWindow(const PluginLibrary& plugin, const std::string& action,
+                        const std::string& window, const std::string& control,
+                        const std::string& text);
+
 // Starts showing the host's log and API calls on standard output.
 void ShowHostCalls(HostKind kind);
 

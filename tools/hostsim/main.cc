@@ -21,6 +21,12 @@
 //                    (the host's own code: XiaoLiZi 105, 108, 1, 2, 25, 3, 5, 6;
 //                    dulu 2000, 2001, 2002 friend events, 3002 group events)
 //   prompt KIND TEXT offer a login prompt (DR kind 3 is a lock prompt)
+//   settings         call the host's settings entry (it opens the notice window)
+//   windows          show the plugin's open windows, every control and its content
+//   type WINDOW CONTROL TEXT   put TEXT into an edit box ("\n" for a line break)
+//   tick WINDOW CONTROL 0|1    untick or tick a check box
+//   click WINDOW CONTROL       click a button
+//   close WINDOW     close a window with its title-bar button
 //   wait SECONDS     let host time pass (divided by the time scale)
 //   threads          show how many threads the process has
 //   echo TEXT        print TEXT
@@ -42,6 +48,7 @@
 #include "hosts.h"
 #include "xlz_host.h"
 #include "plugin_library.h"
+#include "text.h"
 
 namespace hostsim {
 namespace {
@@ -148,6 +155,18 @@ class Emulator {
       std::getline(words, text);
       if (!text.empty() && text[0] == ' ') text.erase(0, 1);
       Say(Require() ? DeliverLoginPrompt(plugin_, options_.host, prompt, text) : "");
+    } else if (command == "settings") {
+      Say(Require() ? CallSettingsEntry(plugin_, options_.host) : "");
+    } else if (command == "windows") {
+      auto describe = plugin_.Entry<const char* (*)()>("LanfengHeadless_Describe");
+      if (Require() && describe) std::printf("%s", FromGbk(describe()).c_str());
+    } else if (command == "type" || command == "tick" || command == "click" || command == "close") {
+      std::string window, control, rest;
+      words >> window;
+      if (command != "close") words >> control;
+      std::getline(words, rest);
+      if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+      Say(Require() ? DriveWindow(plugin_, command, window, control, rest) : "");
     } else if (command == "accounts") {
       for (const std::string& line : DescribeAccounts()) Say(line);
     } else if (command == "threads") {

@@ -586,9 +586,25 @@ std::string TypedHashMap::Serialize() const {
   }
 }
 
+// The largest bucket count a record may claim for `count` entries: what the
+// entries need with room to spare, and never less than 2^16. A record
+// claiming more is refused: its buckets would be memory the host could make
+// us allocate (gigabytes for 2^30) without sending any entry for it.
+namespace {
+
+uint32_t PlausibleCapacity(uint32_t count) {
+  uint64_t capacity = 1u << 16;
+  while (capacity < uint64_t{count} * 8 && capacity < (uint64_t{1} << 30)) capacity *= 2;
+  return static_cast<uint32_t>(capacity);
+}
+
+}  // namespace
+
 bool TypedHashMap::Load(std::string_view record) {
   uint32_t header[kHeaderFields];
   if (!ReadHeader(record, header)) return false;
+  const int32_t claimed = static_cast<int32_t>(header[kCapacity]);
+  if (claimed > 0 && static_cast<uint32_t>(claimed) > PlausibleCapacity(header[kCount])) return false;
   TypedHashMap rebuilt(hashing_);
   if (!rebuilt.Configure(
           static_cast<int32_t>(header[kKeyType]), static_cast<int32_t>(header[kValueType]),

@@ -11,7 +11,10 @@ constexpr int64_t kDispatcherShortWait = 6, kDispatcherLongWait = 70;
 
 }  // namespace
 
-PluginState::PluginState(WorkerPasses passes) : passes_(std::move(passes)) { InitializePlatform(); }
+PluginState::PluginState(WorkerPasses passes, std::function<std::string()> fetch_notice)
+    : owner{watch, windows, std::move(fetch_notice)}, passes_(std::move(passes)) {
+  InitializePlatform();
+}
 
 PluginState::~PluginState() { StopWorkers(); }
 

@@ -52,7 +52,9 @@ struct WorkerPasses {
 
 class PluginState {
  public:
-  explicit PluginState(WorkerPasses passes);
+  // passes: the workers' passes; fetch_notice: the maker's notice text for
+  // the windows (tests give their own or none).
+  explicit PluginState(WorkerPasses passes, std::function<std::string()> fetch_notice = nullptr);
   PluginState(const PluginState&) = delete;
   PluginState& operator=(const PluginState&) = delete;
   ~PluginState();
@@ -80,7 +82,7 @@ class PluginState {
   PluginPaths paths;
   WatchContext watch{host_kind, host, dr, xlz, dulu, paths};
   OpenWindows windows;
-  OwnerContext owner{watch, windows, nullptr};
+  OwnerContext owner;
   std::string application_name;  // for the fault report under XiaoLiZi
   int32_t code_page = 936;       // paths are converted with this code page
   ReturnedTexts texts;

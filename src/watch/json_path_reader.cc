@@ -499,13 +499,13 @@ bool IsIdentifierStart(uint32_t c) {
 bool IsIdentifierPart(uint32_t c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9'); }
 
 bool IsReservedWord(std::string_view word) {
-  static constexpr const char* kWords[] = {
+  static constexpr std::string_view kWords[] = {
       "break",  "case",     "catch",  "class",  "const",  "continue",   "debugger", "default",
       "delete", "do",       "else",   "enum",   "export", "extends",    "false",    "finally",
       "for",    "function", "if",     "import", "in",     "instanceof", "new",      "null",
       "return", "super",    "switch", "this",   "throw",  "true",       "try",      "typeof",
       "var",    "void",     "while",  "with"};
-  for (const char* reserved : kWords) {
+  for (std::string_view reserved : kWords) {
     if (word == reserved) return true;
   }
   return false;

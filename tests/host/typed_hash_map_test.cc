@@ -128,6 +128,25 @@ TEST(TypedHashMapTest, CapacityStopsAtTwoToTheThirty) {
   EXPECT_EQ(FieldAt(map.Serialize(), 12), 1u << 30);
 }
 
+TEST(TypedHashMapTest, LoadRefusesBucketsNoEntryJustifies) {
+  TypedHashMap small;
+  ASSERT_TRUE(small.Configure(kMapInt32, kMapInt32, 1 << 16));
+  ASSERT_EQ(small.Put(7, 7), TypedHashMap::kPutAdded);
+  std::string record = small.Serialize();
+  TypedHashMap loaded;
+  EXPECT_TRUE(loaded.Load(record)) << "2^16 buckets are always allowed";
+  EXPECT_EQ(record, loaded.Serialize());
+
+  // The same record claiming 2^30 buckets for its one entry: 8 GiB the
+  // sender could make us allocate for nothing.
+  record[12] = 0;
+  record[13] = 0;
+  record[14] = 0;
+  record[15] = 0x40;
+  EXPECT_FALSE(loaded.Load(record));
+  EXPECT_EQ(7, loaded.GetInteger(7)) << "the map keeps what it had";
+}
+
 TEST(TypedHashMapTest, PutAddsReplacesKeepsOrRefuses) {
   TypedHashMap map;
   EXPECT_EQ(map.Put("名称", "岚风守望"), TypedHashMap::kPutFailed);

@@ -33,11 +33,18 @@ TEST(ExtractDigitsTest, KeepsOnlyAsciiDigitsInOrder) {
   EXPECT_EQ("1234", ExtractDigits("12a3-4"));
   EXPECT_EQ("10001", ExtractDigits("账号1号0: 0岚风01"));
   EXPECT_EQ("7", ExtractDigits("１２全角7")) << "full-width digits are dropped";
-  EXPECT_EQ("52", ExtractDigits("\x81" "5\x80\xFF" "2\xFE")) << "a lead byte swallows no digit";
+  EXPECT_EQ("52", ExtractDigits("\x81"
+                                "5\x80\xFF"
+                                "2\xFE"))
+      << "a lead byte swallows no digit";
 }
 
 TEST(ExtractDigitsTest, AgreesWithTheMatcherAndTakesAnyLength) {
-  const Texts texts = {"QQ:10001，备注2", "\x81\x30\x81\x40" "9", "\xAA\xA1" "8\x81"};
+  const Texts texts = {"QQ:10001，备注2",
+                       "\x81\x30\x81\x40"
+                       "9",
+                       "\xAA\xA1"
+                       "8\x81"};
   for (const std::string& text : texts) {
     RegexMatcher matcher;
     ASSERT_TRUE(matcher.Create("[0-9]", text));

@@ -23,8 +23,10 @@ extern char** environ;
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <type_traits>
 
 #include "platform/platform.h"
 
@@ -38,9 +40,67 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
+// The iconv descriptors of one conversion, kept for reuse: opening one costs
+// more than converting a short text. Each serves one thread at a time.
+// Constant-initialized and trivially destructible, so it serves before and
+// after every other object of the library; unloading closes the kept
+// descriptors, and from then on each conversion closes its own.
+class IconvPool {
+ public:
+  constexpr IconvPool(const char* to, const char* from) : to_(to), from_(from) {}
+
+  // A descriptor in its initial state, or (iconv_t)-1.
+  iconv_t Take() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (count_ > 0) return kept_[--count_];
+    }
+    return iconv_open(to_, from_);
+  }
+  // Puts back a descriptor of Take, after returning it to its initial state.
+  void Give(iconv_t cd) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (!closed_ && count_ < kKept) {
+        kept_[count_++] = cd;
+        return;
+      }
+    }
+    iconv_close(cd);
+  }
+  void Close() {
+    std::lock_guard<std::mutex> lock(mu_);
+    closed_ = true;
+    while (count_ > 0) iconv_close(kept_[--count_]);
+  }
+
+ private:
+  static constexpr size_t kKept = 4;
+  const char* to_;
+  const char* from_;
+  std::mutex mu_;
+  iconv_t kept_[kKept] = {};
+  size_t count_ = 0;
+  bool closed_ = false;
+};
+
+static_assert(std::is_trivially_destructible_v<IconvPool>);
+
+IconvPool gbk_to_utf8("UTF-8", "GBK");
+IconvPool utf8_to_gbk("GBK", "UTF-8");
+
+// Closes the pools' descriptors when the library is unloaded.
+struct IconvPoolsCloser {
+  ~IconvPoolsCloser() {
+    gbk_to_utf8.Close();
+    utf8_to_gbk.Close();
+  }
+} iconv_pools_closer;
+
 // Converts with iconv; false on an invalid or unconvertible sequence.
-bool Iconv(const char* to, const char* from, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
+bool Iconv(IconvPool& pool, const std::string& in, std::string* out) {
+  iconv_t cd = pool.Take();
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   out->assign(in.size() * 2 + 8, '\0');
   char* src = const_cast<char*>(in.data());
@@ -49,7 +109,7 @@ bool Iconv(const char* to, const char* from, const std::string& in, std::string*
   size_t dst_left = out->size();
   bool ok = iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1) &&
             iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
-  iconv_close(cd);
+  pool.Give(cd);
   if (!ok) return false;
   out->resize(out->size() - dst_left);
   return true;
@@ -357,7 +417,7 @@ bool GbkToUtf8(const std::string& gbk, std::string* out) {
     *out = gbk;
     return true;
   }
-  return Iconv("UTF-8", "GBK", gbk, out);
+  return Iconv(gbk_to_utf8, gbk, out);
 }
 
 bool Utf8ToGbk(const std::string& utf8, std::string* out) {
@@ -365,7 +425,7 @@ bool Utf8ToGbk(const std::string& utf8, std::string* out) {
     *out = utf8;
     return true;
   }
-  return Iconv("GBK", "UTF-8", utf8, out);
+  return Iconv(utf8_to_gbk, utf8, out);
 }
 
 std::string EnvironmentSetting(const char* name) {

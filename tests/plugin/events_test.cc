@@ -229,6 +229,29 @@ TEST_F(EventsTest, APluginMessagesTextStaysValidUntilTheSameExportIsCalledAgain)
   EXPECT_STREQ("", plugin_message(nullptr));
 }
 
+TEST_F(EventsTest, EverySettingsEntryOpensTheNoticeWindow) {
+  setenv("LANFENG_NOTICE_URL", "http://127.0.0.1:1/2.php", 1);
+  auto describe = Entry<const char* (*)()>("LanfengHeadless_Describe");
+  auto click = Entry<int32_t (*)(const char*, const char*)>("LanfengHeadless_Click");
+  auto close = Entry<int32_t (*)(const char*)>("LanfengHeadless_Close");
+  Entry<void (*)()>("Dr_SetUp")();
+  EXPECT_EQ(0, Entry<int32_t (*)()>("_ControlPanel")());
+  Entry<void (*)()>(u8"_菜单")();
+  const std::string windows = describe();
+  size_t notices = 0;
+  for (size_t pos = windows.find("NoticeWindow"); pos != std::string::npos;
+       pos = windows.find("NoticeWindow", pos + 1)) {
+    ++notices;
+  }
+  EXPECT_EQ(3u, notices);
+  EXPECT_EQ(1, click("NoticeWindow", "按钮1"));
+  EXPECT_NE(std::string::npos, std::string(describe()).find("SettingsWindow \"岚风守望\""));
+  EXPECT_EQ(1, close("SettingsWindow"));
+  EXPECT_EQ(0, click("SettingsWindow", "按钮2")) << "a closed window takes no clicks";
+  EXPECT_EQ(0, click("NoSuchWindow", "按钮1"));
+  unsetenv("LANFENG_NOTICE_URL");
+}
+
 // Host threads call text-returning exports and deliver private messages
 // while both workers run (meaningful under ThreadSanitizer).
 TEST_F(EventsTest, HostThreadsAndWorkersTogether) {

@@ -4,44 +4,44 @@
 
 namespace lanfeng {
 
-void RunWorkerCycle(const WorkerSpec& spec, const WorkerControl& control) {
+void RunWorkerCycle(const WorkerSpec& plan, const WorkerControl& control) {
   for (;;) {
-    if (!TimedWait(spec.short_wait_seconds, kSeconds)) return;
-    if (spec.before_flag_check) spec.before_flag_check();
+    if (!TimedWait(plan.short_wait_seconds, kSeconds)) return;
+    if (plan.before_flag_check) plan.before_flag_check();
     if (control.running.load(std::memory_order_acquire) != 1) {
-      DebugTrace(std::string(spec.name) + ": idle");
+      DebugTrace(std::string(plan.name) + ": idle");
       continue;
     }
-    DebugTrace(std::string(spec.name) + ": pass");
+    DebugTrace(std::string(plan.name) + ": pass");
     bool long_wait = true;
     try {
-      long_wait = spec.pass();
+      long_wait = plan.pass();
     } catch (...) {
-      DebugTrace(std::string(spec.name) + ": pass ended by a fault");
+      DebugTrace(std::string(plan.name) + ": pass ended by a fault");
     }
-    if (long_wait && !TimedWait(spec.long_wait_seconds, kSeconds)) return;
+    if (long_wait && !TimedWait(plan.long_wait_seconds, kSeconds)) return;
   }
 }
 
-void WorkerSet::Start(WorkerSpec spec, WorkerControl* control) {
+void WorkerSet::Start(WorkerSpec plan, WorkerControl* control) {
   std::lock_guard<std::mutex> lock(mu_);
   if (stopping_) return;
   auto thread = CurrentPlatform().StartThread(
-      [this, spec = std::move(spec), control]() { Run(spec, *control); });
+      [this, plan = std::move(plan), control]() { Run(plan, *control); });
   if (!thread) return;
   control->thread_id.store(thread->id(), std::memory_order_release);
   threads_.push_back(std::move(thread));
 }
 
-void WorkerSet::Run(const WorkerSpec& spec, const WorkerControl& control) {
+void WorkerSet::Run(const WorkerSpec& plan, const WorkerControl& control) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (stopping_) return;
     queues_.push_back(ThisThreadQueue());
   }
-  DebugTrace(std::string(spec.name) + ": started");
-  RunWorkerCycle(spec, control);
-  DebugTrace(std::string(spec.name) + ": stopped");
+  DebugTrace(std::string(plan.name) + ": started");
+  RunWorkerCycle(plan, control);
+  DebugTrace(std::string(plan.name) + ": stopped");
 }
 
 void WorkerSet::StopAndJoin() {

@@ -37,7 +37,7 @@ struct WorkerSpec {
 
 // Runs the worker cycle on the calling thread until the thread is asked to
 // stop (see RequestStop).
-void RunWorkerCycle(const WorkerSpec& spec, const WorkerControl& control);
+void RunWorkerCycle(const WorkerSpec& plan, const WorkerControl& control);
 
 // Owns the worker threads of one library load.
 class WorkerSet {
@@ -47,17 +47,17 @@ class WorkerSet {
   WorkerSet& operator=(const WorkerSet&) = delete;
   ~WorkerSet() { StopAndJoin(); }
 
-  // Starts a thread running the cycle of spec and records its identifier in
+  // Starts a thread running the cycle of plan and records its identifier in
   // control. A thread that cannot be made is not reported; the plugin then
   // runs without that worker.
-  void Start(WorkerSpec spec, WorkerControl* control);
+  void Start(WorkerSpec plan, WorkerControl* control);
 
   // Cuts every worker's wait short, lets a running pass finish, and joins
   // the threads. Later Starts do nothing.
   void StopAndJoin();
 
  private:
-  void Run(const WorkerSpec& spec, const WorkerControl& control);
+  void Run(const WorkerSpec& plan, const WorkerControl& control);
 
   std::mutex mu_;
   bool stopping_ = false;

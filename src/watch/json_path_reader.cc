@@ -736,6 +736,49 @@ struct LiteralResult {
   rapidjson::ParseErrorCode code = rapidjson::kParseErrorNone;
 };
 
+// Blanks the exponent of every number whose digits are all zeros (0E110,
+// -0.00e-5): such a number is 0 whatever its exponent, and RapidJSON 1.1's
+// exact number reading misbehaves on it (it counts the leading zeros of a
+// zero). The text keeps its length, so error places stay where they were.
+void BlankExponentsOfZeros(std::string* json) {
+  std::string& text = *json;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_string = false;
+      continue;
+    }
+    if (c == '"') {
+      in_string = true;
+      continue;
+    }
+    if (c != '-' && (c < '0' || c > '9')) continue;
+    size_t end = i + (c == '-' ? 1 : 0);
+    bool all_zero = true;
+    while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || text[end] == '.')) {
+      if (text[end] >= '1' && text[end] <= '9') all_zero = false;
+      ++end;
+    }
+    if (all_zero && end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+      size_t exponent_end = end + 1;
+      if (exponent_end < text.size() && (text[exponent_end] == '+' || text[exponent_end] == '-')) {
+        ++exponent_end;
+      }
+      const size_t digits = exponent_end;
+      while (exponent_end < text.size() && text[exponent_end] >= '0' && text[exponent_end] <= '9') {
+        ++exponent_end;
+      }
+      if (exponent_end > digits) {  // a broken exponent stays for the parser to refuse
+        for (size_t k = end; k < exponent_end; ++k) text[k] = ' ';
+        end = exponent_end;
+      }
+    }
+    i = end > i ? end - 1 : i;
+  }
+}
+
 // Parses the GBK source text of a script value into *doc. via_eval: the
 // engine would hand the value to eval, which gives nothing for a blank text
 // and would run a string as script.
@@ -746,7 +789,9 @@ LiteralResult ParseLiteral(const std::string& gbk, bool via_eval, Document* doc)
     return result;
   }
   result.utf8 = ToUtf8(gbk);
-  std::string_view text = result.utf8;
+  std::string parsed = result.utf8;
+  BlankExponentsOfZeros(&parsed);
+  std::string_view text = parsed;
   size_t begin = 0;
   size_t length = 0;
   while (begin < text.size() && IsJsBlank(DecodeUtf8(text, begin, &length))) begin += length;

@@ -440,3 +440,21 @@ TEST(JsonPathReaderTest, SurvivesArbitraryPathsAndTexts) {
 
 }  // namespace
 }  // namespace lanfeng
+
+namespace lanfeng {
+namespace {
+
+TEST(JsonPathReaderNumbersTest, ZeroWithAnyExponentIsZero) {
+  JsonPathReader reader("da");
+  reader.Initialize();
+  ASSERT_TRUE(reader.Parse("{\"a\":0E110,\"b\":-0.00e-5,\"c\":10e2,\"d\":\"0e5\",\"e\":[0e0]}"));
+  EXPECT_EQ("0", reader.GetText("a"));
+  EXPECT_EQ("0", reader.GetText("b"));
+  EXPECT_EQ("1000", reader.GetText("c")) << "only all-zero numbers are touched";
+  EXPECT_EQ("0e5", reader.GetText("d")) << "strings are left alone";
+  EXPECT_EQ("0", reader.GetText("e[0]"));
+  EXPECT_FALSE(reader.Parse("{\"a\":0E}")) << "a broken exponent is still a syntax error";
+}
+
+}  // namespace
+}  // namespace lanfeng

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "runtime/gbk_text.h"
+#include "support/child_process.h"
 #include "support/smtp_test_server.h"
 
 namespace lanfeng {
@@ -35,13 +36,6 @@ std::string ScriptPath() {
   return (std::filesystem::path(__FILE__).parent_path().parent_path() / "servers" /
           "http_server.py")
       .string();
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
@@ -175,21 +169,7 @@ EchoedRequest ParseEcho(const std::string& json) {
 
 ::testing::AssertionResult ChildProcess::Start(const std::vector<std::string>& argv,
                                                const std::string& log) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  const char* log_path = log.c_str();
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int fd = ::open(log_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::dup2(fd, STDOUT_FILENO);
-      ::dup2(fd, STDERR_FILENO);
-    }
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
+  pid_ = SpawnWithLog(argv, log);
   if (pid_ < 0) return ::testing::AssertionFailure() << "could not start " << argv[0];
   return ::testing::AssertionSuccess();
 }

@@ -1,5 +1,7 @@
 #include "support/smtp_test_server.h"
 
+#include "support/child_process.h"
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <rapidjson/document.h>
@@ -26,34 +28,6 @@ std::string ScriptPath() {
   return (std::filesystem::path(__FILE__).parent_path().parent_path() / "servers" /
           "smtp_server.py")
       .string();
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Starts a program (found on PATH) with its output going to log_path. The
-// child is killed if the test process dies first.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& log_path) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  const char* log = log_path.c_str();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int fd = ::open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::dup2(fd, STDOUT_FILENO);
-      ::dup2(fd, STDERR_FILENO);
-    }
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
 }
 
 std::string StringMember(const rapidjson::Value& object, const char* name) {
@@ -106,7 +80,7 @@ ReceivedMail ParseSummary(const std::string& json) {
   *key = dir + "/" + dns_name + ".key";
   const std::string log = dir + "/" + dns_name + ".openssl.log";
   pid_t pid =
-      Spawn({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+      SpawnWithLog({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
              "-nodes", "-days", "2", "-subj", "/CN=" + dns_name, "-addext",
              "subjectAltName=DNS:" + dns_name, "-keyout", *key, "-out", *certificate},
             log);
@@ -134,7 +108,7 @@ ReceivedMail ParseSummary(const std::string& json) {
   const std::string port_file = dir_.native() + "/port";
   const std::string log = dir_.native() + "/server.log";
   ::mkdir(store.c_str(), 0700);
-  pid_ = Spawn({kPython, ScriptPath(), "--port-file", port_file, "--cert", certificate_, "--key",
+  pid_ = SpawnWithLog({kPython, ScriptPath(), "--port-file", port_file, "--cert", certificate_, "--key",
                 key, "--user", options.user, "--password", options.password, "--store", store,
                 "--mode", options.mode},
                log);

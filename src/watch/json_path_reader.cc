@@ -736,12 +736,16 @@ struct LiteralResult {
   rapidjson::ParseErrorCode code = rapidjson::kParseErrorNone;
 };
 
-// Blanks the exponent of every number whose digits are all zeros (0E110,
-// -0.00e-5): such a number is 0 whatever its exponent, and RapidJSON 1.1's
-// exact number reading misbehaves on it (it counts the leading zeros of a
-// zero). The text keeps its length, so error places stay where they were.
-void BlankExponentsOfZeros(std::string* json) {
+// Reduces every well-formed number whose digits are all zeros (0E110,
+// -0.00e-5, 0.000000000000000000000000) to a plain 0 followed by blanks: such
+// a number is 0 whatever its fraction or exponent, and RapidJSON 1.1's exact
+// number reading misbehaves on it (it counts the leading zeros of a zero).
+// Only the JSON number form -?0(.0+)?([eE][+-]?[0-9]+)? is touched, so a text
+// the parser would refuse (00, 0., 0e) stays refused. The text keeps its
+// length, so error places stay where they were.
+void BlankZeroNumbers(std::string* json) {
   std::string& text = *json;
+  const auto digit = [&text](size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
   bool in_string = false;
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -754,28 +758,33 @@ void BlankExponentsOfZeros(std::string* json) {
       in_string = true;
       continue;
     }
-    if (c != '-' && (c < '0' || c > '9')) continue;
-    size_t end = i + (c == '-' ? 1 : 0);
-    bool all_zero = true;
-    while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || text[end] == '.')) {
-      if (text[end] >= '1' && text[end] <= '9') all_zero = false;
-      ++end;
+    if (c != '-' && !digit(i)) continue;
+    const bool after_word = i > 0 && (digit(i - 1) || text[i - 1] == '.' ||
+                                      (text[i - 1] >= 'a' && text[i - 1] <= 'z') ||
+                                      (text[i - 1] >= 'A' && text[i - 1] <= 'Z'));
+    size_t zero = i + (c == '-' ? 1 : 0);
+    size_t end = zero;
+    while (digit(end) || (end < text.size() && text[end] == '.')) ++end;
+    const size_t skip_to = end;
+    bool zero_number = !after_word && zero < text.size() && text[zero] == '0';
+    size_t at = zero + 1;
+    if (zero_number && at < text.size() && text[at] == '.') {
+      ++at;
+      if (!digit(at)) zero_number = false;
+      while (zero_number && digit(at)) zero_number = text[at++] == '0';
     }
-    if (all_zero && end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
-      size_t exponent_end = end + 1;
-      if (exponent_end < text.size() && (text[exponent_end] == '+' || text[exponent_end] == '-')) {
-        ++exponent_end;
-      }
-      const size_t digits = exponent_end;
-      while (exponent_end < text.size() && text[exponent_end] >= '0' && text[exponent_end] <= '9') {
-        ++exponent_end;
-      }
-      if (exponent_end > digits) {  // a broken exponent stays for the parser to refuse
-        for (size_t k = end; k < exponent_end; ++k) text[k] = ' ';
-        end = exponent_end;
-      }
+    if (zero_number && at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+      ++at;
+      if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+      if (!digit(at)) zero_number = false;
+      while (digit(at)) ++at;
     }
-    i = end > i ? end - 1 : i;
+    if (zero_number && !digit(at) && !(at < text.size() && text[at] == '.')) {
+      for (size_t k = zero + 1; k < at; ++k) text[k] = ' ';
+      i = at - 1;
+      continue;
+    }
+    i = skip_to > i ? skip_to - 1 : i;
   }
 }
 
@@ -790,7 +799,7 @@ LiteralResult ParseLiteral(const std::string& gbk, bool via_eval, Document* doc)
   }
   result.utf8 = ToUtf8(gbk);
   std::string parsed = result.utf8;
-  BlankExponentsOfZeros(&parsed);
+  BlankZeroNumbers(&parsed);
   std::string_view text = parsed;
   size_t begin = 0;
   size_t length = 0;

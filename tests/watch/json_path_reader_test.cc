@@ -454,6 +454,14 @@ TEST(JsonPathReaderNumbersTest, ZeroWithAnyExponentIsZero) {
   EXPECT_EQ("0e5", reader.GetText("d")) << "strings are left alone";
   EXPECT_EQ("0", reader.GetText("e[0]"));
   EXPECT_FALSE(reader.Parse("{\"a\":0E}")) << "a broken exponent is still a syntax error";
+  ASSERT_TRUE(reader.Parse("[0.000000000000000000000000, -0.0000000000000000000000e-7, 1e-0, 0.5]"));
+  EXPECT_EQ("0", reader.GetText("[0]")) << "a long fraction of zeros";
+  EXPECT_EQ("0", reader.GetText("[1]"));
+  EXPECT_EQ("1", reader.GetText("[2]"));
+  EXPECT_EQ("0.5", reader.GetText("[3]"));
+  for (const char* refused : {"[00]", "[0.]", "[-0.e1]", "[0.0.0]", "[-]"}) {
+    EXPECT_FALSE(reader.Parse(refused)) << refused << " stays a syntax error";
+  }
 }
 
 }  // namespace

@@ -142,11 +142,24 @@ std::string SetIniValue(const std::string& contents, const std::string& section,
 
 std::string ReadIniKey(const std::string& file, const std::string& section, const std::string& key) {
   std::string path = TrimLeadingBlanks(file);
+  if (path.empty() || TrimLeadingBlanks(section).empty() || TrimLeadingBlanks(key).empty()) return "";
+  std::string contents;
+  if (!ReadIniFile(path, &contents)) return "";
+  return IniValue(contents, section, key);
+}
+
+bool ReadIniFile(const std::string& file, std::string* contents) {
+  contents->clear();
+  Status read = CurrentPlatform().ReadFile(TrimLeadingBlanks(file), contents);
+  if (read.ok()) return true;
+  contents->clear();
+  return read.IsNotFound();
+}
+
+std::string IniValue(const std::string& contents, const std::string& section, const std::string& key) {
   std::string section_name = TrimLeadingBlanks(section);
   std::string key_name = TrimLeadingBlanks(key);
-  if (path.empty() || section_name.empty() || key_name.empty()) return "";
-  std::string contents;
-  if (!CurrentPlatform().ReadFile(path, &contents).ok()) return "";
+  if (section_name.empty() || key_name.empty()) return "";
   auto value = FindIniValue(contents, section_name, key_name);
   return value ? CutAtCharBoundary(*value, kIniValueLimit) : "";
 }

@@ -40,6 +40,14 @@ std::string IniSafeValue(const std::string& value);
 // file is not touched. A missing file, section or key reads as empty text.
 std::string ReadIniKey(const std::string& file, const std::string& section, const std::string& key);
 
+// Reads a whole INI file for IniValue. A missing file reads as empty text;
+// false when the file exists but could not be read (contents then empty), so
+// that a caller can tell "no value" from "could not look".
+bool ReadIniFile(const std::string& file, std::string* contents);
+
+// A value of an INI text as ReadIniKey gives it from the file.
+std::string IniValue(const std::string& contents, const std::string& section, const std::string& key);
+
 // Writes one key, creating the file and the section when missing. False when
 // the names cannot be written as given (empty, or holding a line break, or a
 // key holding "="), or when the file could not be read or replaced; the file

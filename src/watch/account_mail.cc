@@ -44,8 +44,15 @@ void LogSendResult(HostApi& host, const std::string& receiver, const std::string
 
 void SendAccountMail(WatchContext& watch, const std::string& account, const std::string& mailbox,
                      bool online) {
-  MailSender sender(MailConnectionOptions());
   const DataPaths data = watch.paths.Refresh();
+  std::string record_contents;
+  ReadIniFile(data.RecordPath(account), &record_contents);
+  SendAccountMail(watch, data, record_contents, account, mailbox, online);
+}
+
+void SendAccountMail(WatchContext& watch, const DataPaths& data, const std::string& record_contents,
+                     const std::string& account, const std::string& mailbox, bool online) {
+  MailSender sender(MailConnectionOptions());
   HostApi& host = watch.host;
   host.Log("线程2-1号，已启动，正在处理数据！");
 
@@ -54,9 +61,8 @@ void SendAccountMail(WatchContext& watch, const std::string& account, const std:
   const std::string login = data.ReadSetting(kMailAccountKey);
   const std::string code = data.ReadSetting(kMailAuthCodeKey);
   const std::string notify = data.ReadSetting(kNotifyMailboxKey);
-  const std::string record = data.RecordPath(account);
-  const std::string forward_switch = ReadIniKey(record, kForwardSection, kForwardSwitchKey);
-  const std::string forward_mailbox = ReadIniKey(record, kForwardSection, kForwardMailboxKey);
+  const std::string forward_switch = IniValue(record_contents, kForwardSection, kForwardSwitchKey);
+  const std::string forward_mailbox = IniValue(record_contents, kForwardSection, kForwardMailboxKey);
 
   const MailKind& kind = online ? kOnlineMail : kOfflineMail;
   const std::string& body = online ? online_body : offline_body;

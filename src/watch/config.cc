@@ -41,7 +41,15 @@ DataPaths PluginPaths::Refresh() {
 }
 
 std::string DataPaths::ReadSetting(const std::string& key) const {
+  if (settings_) return IniValue(*settings_, kDataSection, key);
   return ReadIniKey(DataConfigPath(), kDataSection, key);
+}
+
+bool DataPaths::LoadSettings() {
+  auto contents = std::make_shared<std::string>();
+  if (!ReadIniFile(DataConfigPath(), contents.get())) return false;
+  settings_ = std::move(contents);
+  return true;
 }
 
 bool DataPaths::EnsureRecordsDirectory() const {

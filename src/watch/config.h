@@ -9,6 +9,7 @@
 
 #include <mutex>
 #include <optional>
+#include <memory>
 #include <string>
 
 namespace lanfeng {
@@ -54,6 +55,10 @@ bool IsSafeAccountName(const std::string& account);
 // The data directory as one pass, command or mail sees it: taken once and
 // used throughout, so a path saved meanwhile never splits the work between
 // two directories.
+// Logged by a pass that skips its work because the data configuration file
+// exists but cannot be read; the next cycle tries again.
+inline constexpr const char kSettingsUnreadableLine[] = "数据配置文件无法读取，本次跳过处理！";
+
 class DataPaths {
  public:
   explicit DataPaths(std::string data_directory) : directory_(std::move(data_directory)) {}
@@ -70,8 +75,12 @@ class DataPaths {
   std::string RecordPath(const std::string& account) const {
     return RecordsDirectory() + account + ".ini";
   }
-  // A value of section "数据配置" of the data configuration file.
+  // A value of section "数据配置" of the data configuration file; from the
+  // copy LoadSettings took, once it has taken one.
   std::string ReadSetting(const std::string& key) const;
+  // Reads the data configuration file once, so that a whole pass works from
+  // one reading of it. False when the file exists but could not be read.
+  bool LoadSettings();
 
   // Makes sure RecordsDirectory exists, creating every missing level. False,
   // creating nothing, when no data directory is configured.
@@ -79,6 +88,7 @@ class DataPaths {
 
  private:
   std::string directory_;
+  std::shared_ptr<const std::string> settings_;  // the file's text, once loaded
 };
 
 // The plugin's directories: PluginDirectory is set once at registration;

@@ -53,14 +53,19 @@ constexpr char kRemovedFalse[] = "假";
 void DispatchAccount(WatchContext& watch, const DataPaths& data, const std::string& account,
                      bool remove_offline) {
   const std::string record = data.RecordPath(account);
-  auto next = StateAfterDispatch(ParseAccountState(ReadIniKey(record, kStateSection, kStateKey)));
+  // The record is read once, before the handled state is written: what the
+  // mail needs from it is then in hand, and a record that cannot be read is
+  // simply left for a later pass.
+  std::string contents;
+  if (!ReadIniFile(record, &contents)) return;
+  auto next = StateAfterDispatch(ParseAccountState(IniValue(contents, kStateSection, kStateKey)));
   if (!next) return;
   if (!WriteIniKey(record, kStateSection, kStateKey, AccountStateText(*next))) {
     watch.host.Log("QQ账号：" + account + "——通知状态无法写入记录，本次不发送邮件，留待下次处理！");
     return;
   }
   const bool online = *next == AccountState::kOnlineNotified;
-  SendAccountMail(watch, account, AccountMailbox(account), online);
+  SendAccountMail(watch, data, contents, account, AccountMailbox(account), online);
   if (online || !remove_offline) return;
   watch.host.Log("已开启删除离线账号");
   const bool removed = watch.host.DeleteAccount(account);
@@ -87,7 +92,11 @@ std::string AccountFromFileName(const std::string& file_name) {
 bool DispatchPass(WatchContext& watch) {
   HostApi& host = watch.host;
   host.Log("线程2号，已启动，正在处理数据！");
-  const DataPaths data = watch.paths.Refresh();
+  DataPaths data = watch.paths.Refresh();
+  if (!data.LoadSettings()) {
+    host.Log(kSettingsUnreadableLine);
+    return false;
+  }
   const bool watching = SwitchIsOn(data.ReadSetting(kWatchSwitchKey));
   const bool remove_offline = SwitchIsOn(data.ReadSetting(kDeleteOfflineKey));
   if (!watching || !data.configured()) return false;

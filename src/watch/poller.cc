@@ -19,12 +19,17 @@ constexpr char kXlzLoggedOff[] = "下线成功";
 constexpr char kDuluLapsed[] = "你的帐号当前登录已失效，请重新登录。";
 constexpr char kDuluOfflineStatus[] = "0";
 
-// One account's record, read once and written at most once.
+// One account's record, read once and written at most once. A record that
+// exists but cannot be read is left as it is: judging it from an empty read
+// would move a handled state back to pending and mail the change again.
 class AccountRecordState {
  public:
   AccountRecordState(const DataPaths& data, const std::string& account)
-      : record_(data.RecordPath(account)),
-        read_(ParseAccountState(ReadIniKey(record_, kStateSection, kStateKey))) {}
+      : account_(account), record_(data.RecordPath(account)) {
+    std::string contents;
+    readable_ = ReadIniFile(record_, &contents);
+    read_ = ParseAccountState(IniValue(contents, kStateSection, kStateKey));
+  }
 
   // Applies a report judged by the state read at first; a later report
   // overrides an earlier one, as consecutive writes would.
@@ -32,13 +37,20 @@ class AccountRecordState {
     if (auto next = StateAfterReport(read_, online)) final_ = next;
   }
   // Writes the final state, once, if a report called for one.
-  void Write() const {
-    if (final_) WriteIniKey(record_, kStateSection, kStateKey, AccountStateText(*final_));
+  void Write(HostApi& host) const {
+    if (!final_) return;
+    if (!readable_) {
+      host.Log("QQ账号：" + account_ + "——账号记录无法读取，本次不更新状态！");
+      return;
+    }
+    WriteIniKey(record_, kStateSection, kStateKey, AccountStateText(*final_));
   }
 
  private:
+  std::string account_;
   std::string record_;
-  AccountState read_;
+  bool readable_ = false;
+  AccountState read_ = AccountState::kUnseen;
   std::optional<AccountState> final_;
 };
 
@@ -61,14 +73,14 @@ void PollDr(WatchContext& watch, const DataPaths& data) {
     AccountRecordState state(data, account);
     watch.host.Log("DR在线账号：" + account);
     state.Report(true);
-    state.Write();
+    state.Write(watch.host);
   }
   for (const std::string& account : SplitDrList(watch.dr.GetOffLineList())) {
     if (!IsSafeAccountName(account)) continue;
     AccountRecordState state(data, account);
     watch.host.Log("DR离线账号：" + account);
     state.Report(false);
-    state.Write();
+    state.Write(watch.host);
   }
 }
 
@@ -88,7 +100,7 @@ void PollXlz(WatchContext& watch, const DataPaths& data, JsonPathReader& reader)
     AccountRecordState state(data, account);
     if (info == kLoggedIn) state.Report(true);
     if (info == kXlzLapsed || info == kXlzLoggedOff) state.Report(false);
-    state.Write();
+    state.Write(watch.host);
   }
 }
 
@@ -105,7 +117,7 @@ void PollDulu(WatchContext& watch, const DataPaths& data, JsonPathReader& reader
     if (info == kLoggedIn) state.Report(true);
     if (info == kDuluLapsed) state.Report(false);
     if (status == kDuluOfflineStatus) state.Report(false);
-    state.Write();
+    state.Write(watch.host);
   }
 }
 
@@ -113,9 +125,11 @@ void PollDulu(WatchContext& watch, const DataPaths& data, JsonPathReader& reader
 
 bool PollPass(WatchContext& watch) {
   watch.host.Log("线程1号，已启动，正在处理数据！");
-  const DataPaths data = watch.paths.Refresh();
+  DataPaths data = watch.paths.Refresh();
   data.EnsureRecordsDirectory();
-  if (SwitchIsOn(data.ReadSetting(kWatchSwitchKey))) {
+  if (!data.LoadSettings()) {
+    watch.host.Log(kSettingsUnreadableLine);
+  } else if (SwitchIsOn(data.ReadSetting(kWatchSwitchKey))) {
     PollAccounts(watch, data, watch.host_kind.load(std::memory_order_acquire));
   }
   watch.host.Log("线程1号，等待60秒后在接着处理数据！");

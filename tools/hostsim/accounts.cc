@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include <stdlib.h>
+
 #include "bot_sim.h"
 #include "dulu_host.h"
 #include "xlz_host.h"
@@ -35,6 +37,26 @@ void SetAccountOnline(const std::string& account, bool online) {
   std::lock_guard<std::mutex> lock(mu);
   book[account] = online;
   PublishLocked();
+}
+
+void SetAccountsOnline(const std::vector<std::pair<std::string, bool>>& accounts) {
+  std::lock_guard<std::mutex> lock(mu);
+  for (const auto& [account, online] : accounts) book[account] = online;
+  PublishLocked();
+}
+
+size_t FlipRandomAccounts(size_t count, unsigned* seed) {
+  std::lock_guard<std::mutex> lock(mu);
+  if (book.empty()) return 0;
+  std::vector<std::map<std::string, bool>::iterator> all;
+  all.reserve(book.size());
+  for (auto it = book.begin(); it != book.end(); ++it) all.push_back(it);
+  for (size_t i = 0; i < count; ++i) {
+    auto it = all[rand_r(seed) % all.size()];
+    it->second = !it->second;
+  }
+  PublishLocked();
+  return count;
 }
 
 void RemoveAccount(const std::string& account) {

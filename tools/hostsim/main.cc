@@ -15,6 +15,10 @@
 //   online QQ        log the account QQ in (adding it to the host's list)
 //   offline QQ       log the account QQ out
 //   accounts         show the host's accounts
+//   add-accounts FIRST COUNT online|offline   add COUNT accounts numbered
+//                    from FIRST at once
+//   flap COUNT SECONDS ROUNDS [SEED]   ROUNDS times: flip COUNT accounts
+//                    picked at random, then let SECONDS host seconds pass
 //   refuse-removal   make the XiaoLiZi and dulu hosts refuse to remove accounts
 //   private ROBOT SENDER TEXT   deliver a private message to the plugin
 //   event CODE ROBOT GROUP ACTOR TARGET   deliver a friend or group event
@@ -131,6 +135,24 @@ class Emulator {
         SetAccountOnline(account, command == "online");
         Say("account " + account + " is now " + command);
       }
+    } else if (command == "add-accounts") {
+      unsigned long long first = 0, count = 0;
+      std::string status;
+      words >> first >> count >> status;
+      std::vector<std::pair<std::string, bool>> accounts;
+      for (unsigned long long i = 0; i < count; ++i) accounts.emplace_back(std::to_string(first + i), status == "online");
+      SetAccountsOnline(accounts);
+      Say("added " + std::to_string(count) + " accounts, " + (status == "online" ? "online" : "offline"));
+    } else if (command == "flap") {
+      unsigned long long count = 0, rounds = 0;
+      double seconds = 0;
+      unsigned seed = 1;
+      words >> count >> seconds >> rounds >> seed;
+      for (unsigned long long round = 0; round < rounds; ++round) {
+        FlipRandomAccounts(count, &seed);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds / options_.time_scale));
+      }
+      Say("flipped " + std::to_string(count) + " accounts " + std::to_string(rounds) + " times");
     } else if (command == "refuse-removal") {
       SetXlzDeleteAnswer("1");
       SetDuluDeleteStatus(2);

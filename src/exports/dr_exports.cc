@@ -32,8 +32,13 @@ LANFENG_EXPORT int32_t HOST_CALL Dr_Disable() {
   });
 }
 
-// An unload notice: nothing is torn down until the library itself goes.
-LANFENG_EXPORT int32_t HOST_CALL Dr_DestroyPlugin() { return 0; }
+// The unload notice: the workers stop before the host frees the library.
+LANFENG_EXPORT int32_t HOST_CALL Dr_DestroyPlugin() {
+  return Guarded(0, [] {
+    Plugin().StopWorkersForUnload();
+    return 0;
+  });
+}
 
 // Every DR event is answered 0; none has an effect.
 LANFENG_EXPORT int32_t HOST_CALL Dr_Event(const char*, int32_t, int32_t, const char*, const char*,

@@ -29,7 +29,10 @@ LANFENG_EXPORT void HOST_CALL _禁用() {
   Guarded([] { Plugin().Disable(); });
 }
 
-LANFENG_EXPORT void HOST_CALL _卸载() {}
+// The unload notice: the workers stop before the host frees the library.
+LANFENG_EXPORT void HOST_CALL _卸载() {
+  Guarded([] { Plugin().StopWorkersForUnload(); });
+}
 
 namespace {
 

@@ -57,8 +57,13 @@ LANFENG_EXPORT int32_t HOST_CALL _AppEnd() {
   });
 }
 
-// An unload notice: nothing is torn down until the library itself goes.
-LANFENG_EXPORT int32_t HOST_CALL _AppUnload() { return 0; }
+// The unload notice: the workers stop before the host frees the library.
+LANFENG_EXPORT int32_t HOST_CALL _AppUnload() {
+  return Guarded(0, [] {
+    Plugin().StopWorkersForUnload();
+    return 0;
+  });
+}
 
 // The settings entry: the notice window, then the settings window.
 LANFENG_EXPORT int32_t HOST_CALL _ControlPanel() {

@@ -43,4 +43,11 @@ void PluginState::Disable() {
 
 void PluginState::StopWorkers() { workers_.StopAndJoin(); }
 
+void PluginState::StopWorkersForUnload() {
+  std::lock_guard<std::mutex> lock(enable_mu_);
+  workers_.StopAndJoin();
+  workers_.AllowRestart();
+  workers_started_ = false;
+}
+
 }  // namespace lanfeng

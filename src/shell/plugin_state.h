@@ -66,6 +66,14 @@ class PluginState {
   void Disable();
   // Stops and joins the workers (unload).
   void StopWorkers();
+  // The host's unload notice: the workers are stopped and joined now, on the
+  // host's thread, before the host frees the library. Joining them later,
+  // from the library's own teardown, would wait under the system loader's
+  // lock for threads that may need that lock themselves (a first look-up of
+  // a host function, a name lookup, thread exit on Windows), and the host
+  // would hang. The running flags stay as they are, and a later Enable
+  // starts new workers if the host keeps the library after all.
+  void StopWorkersForUnload();
 
   // Host objects, in the order the library makes them. The host API refers
   // to members made after it and uses none of them before registration.

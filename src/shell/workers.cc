@@ -56,5 +56,10 @@ void WorkerSet::StopAndJoin() {
   for (auto& thread : threads) thread->Join();
 }
 
+void WorkerSet::AllowRestart() {
+  std::lock_guard<std::mutex> lock(mu_);
+  stopping_ = false;
+}
+
 
 }  // namespace lanfeng

@@ -55,6 +55,8 @@ class WorkerSet {
   // Cuts every worker's wait short, lets a running pass finish, and joins
   // the threads. Later Starts do nothing.
   void StopAndJoin();
+  // After StopAndJoin: lets Start make workers again.
+  void AllowRestart();
 
  private:
   void Run(const WorkerSpec& plan, const WorkerControl& control);

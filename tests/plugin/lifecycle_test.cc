@@ -95,13 +95,14 @@ TEST_F(LoadedPluginTest, LifecycleEntryPointsAnswerAsEachHostExpects) {
   EXPECT_EQ(0, CallInt("Dr_Enable"));
   EXPECT_EQ(0, CallInt("_AppStart"));
   EXPECT_EQ(1, CallInt(u8"_启用"));
+  EXPECT_EQ(threads_before_ + 2, ThreadCount()) << "three enables, one pair of workers";
   EXPECT_EQ(0, CallInt("Dr_DestroyPlugin"));
   EXPECT_EQ(0, CallInt("_AppUnload"));
   CallVoid(u8"_卸载");
   EXPECT_EQ(0, CallInt("_AppEnd"));
   CallVoid(u8"_禁用");
   EXPECT_TRUE(HostCalls().empty()) << "only the DR disable writes to a log";
-  EXPECT_EQ(threads_before_ + 2, ThreadCount()) << "three enables, one pair of workers";
+  EXPECT_EQ(threads_before_, ThreadCount()) << "the unload notices stopped the workers";
 }
 
 TEST_F(LoadedPluginTest, DrDisableLogsItsLineExactlyEveryTime) {
@@ -113,13 +114,23 @@ TEST_F(LoadedPluginTest, DrDisableLogsItsLineExactlyEveryTime) {
   EXPECT_EQ(threads_before_, ThreadCount()) << "disable before enable starts nothing";
 }
 
-TEST_F(LoadedPluginTest, UnloadNoticesTearNothingDown) {
+// The notices stop the workers on the host's thread (a join from the
+// library's teardown would wait under the loader's lock), and nothing else:
+// a host that keeps the library gets working workers from its next enable.
+TEST_F(LoadedPluginTest, UnloadNoticesStopTheWorkersAndNothingElse) {
   EXPECT_EQ(0, CallInt("Dr_DestroyPlugin"));
   CallVoid(u8"_卸载");
   EXPECT_EQ(0, CallInt("Dr_Enable"));
   EXPECT_EQ(threads_before_ + 2, ThreadCount());
+  EXPECT_EQ(0, CallInt("_AppUnload"));
+  EXPECT_EQ(threads_before_, ThreadCount()) << "stopped and joined before the host frees the library";
+  EXPECT_EQ(0, CallInt("Dr_Enable"));
+  EXPECT_EQ(threads_before_ + 2, ThreadCount()) << "started again";
   EXPECT_EQ(0, CallInt("Dr_Disable"));
   EXPECT_EQ(1u, HostCalls().size());
+  EXPECT_EQ(0, CallInt("Dr_DestroyPlugin"));
+  ASSERT_TRUE(Unload());
+  EXPECT_EQ(threads_before_, ThreadCount());
 }
 
 TEST_F(LoadedPluginTest, UnloadMidWaitStopsAndJoinsTheWorkers) {

@@ -10,7 +10,8 @@
 //   enable           call the host's enable entry point
 //   disable          call the host's disable entry point
 //   unload-notice    call the host's unload notice entry point
-//   unload           unload the library; tells how long it took and whether
+//   unload           the unload notice, then unload the library; tells how
+//                    long both took and whether
 //                    any plugin thread was left behind
 //   online QQ        log the account QQ in (adding it to the host's list)
 //   offline QQ       log the account QQ out
@@ -222,7 +223,9 @@ class Emulator {
 
   void Unload() {
     if (!Require()) return;
+    // As a host does: the unload notice, then the library is freed.
     auto start = std::chrono::steady_clock::now();
+    CallUnloadNotice(plugin_, options_.host);
     bool gone = plugin_.Unload();
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     int left = ThreadCount() - threads_before_load_;

@@ -1,9 +1,8 @@
 #include "shell/identity.h"
 
-#include <openssl/evp.h>
-
 #include <cstdio>
 
+#include "platform/digest.h"
 #include "runtime/gbk_text.h"
 #include "shell/plugin_state.h"
 #include "shell/xlz_permissions.h"
@@ -94,14 +93,12 @@ std::string XlzRegistration::Json() const {
 }
 
 std::string DuluSignature(const std::string& name, const std::string& author) {
-  std::string input = name + "|" + author;
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(input.data(), input.size(), digest, &length, EVP_md5(), nullptr) != 1) return "";
+  Md5Digest digest;
+  if (!ComputeMd5(name + "|" + author, &digest)) return "";
   std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
+  for (unsigned char byte : digest) {
     char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+    std::snprintf(pair, sizeof pair, "%02x", byte);
     hex += pair;
   }
   return hex;

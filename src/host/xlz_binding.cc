@@ -61,19 +61,13 @@ int32_t BufferLength(const std::string& data) {
   return static_cast<int32_t>(data.size() < kMax ? data.size() : kMax);
 }
 
-// The text from pos up to the next `end` character, or empty when there is
-// none. pos must start a character.
-std::string TextUpTo(const std::string& text, size_t pos, char end) {
-  size_t found = FindGbkChar(text, end, pos);
-  return found == std::string::npos ? std::string() : text.substr(pos, found - pos);
-}
-
-// The leading decimal digits of text as an address; 0 when there are none
-// or the number does not fit.
-HostAddress ParseAddress(const std::string& text) {
+// The decimal digits of text from pos as an address, read where they stand;
+// 0 when there are none or the number does not fit.
+HostAddress ParseAddress(const std::string& text, size_t pos) {
   constexpr HostAddress kMax = std::numeric_limits<HostAddress>::max();
   HostAddress value = 0;
-  for (char c : text) {
+  for (; pos < text.size(); ++pos) {
+    const char c = text[pos];
     if (c < '0' || c > '9') break;
     HostAddress digit = static_cast<HostAddress>(c - '0');
     if (value > (kMax - digit) / 10) return 0;
@@ -176,10 +170,16 @@ HostAddress XlzBinding::FindApi(const std::string& name) const {
   const std::string marker = "\"" + name + "\":";
   size_t found = api_list.find(marker);
   if (found == std::string::npos) return 0;
-  size_t value_start = found + marker.size();
-  std::string value = TextUpTo(api_list, value_start, ',');
-  if (value.empty()) value = TextUpTo(api_list, value_start, '}');
-  return ParseAddress(value);
+  // The value runs to the next "," or, when that leaves it empty, to the
+  // next "}"; with neither it is empty. Only its leading digits count, and
+  // they end before either, so they are read in place: a host's list may put
+  // its end many megabytes away.
+  const size_t value_start = found + marker.size();
+  if (FindGbkChar(api_list, ',', value_start) == std::string::npos &&
+      FindGbkChar(api_list, '}', value_start) == std::string::npos) {
+    return 0;
+  }
+  return ParseAddress(api_list, value_start);
 }
 
 void XlzBinding::OutputLog(const std::string& line, int32_t text_colour,

@@ -80,8 +80,15 @@ std::optional<SectionSpan> FindSection(const std::string& text, const std::vecto
   return std::nullopt;
 }
 
+// A name reads back as itself unless it is blank, holds a line break (even
+// one that trimming would drop: the name is written untrimmed), or ends in a
+// lone lead byte, which would take the "]" or "=" after it as its trail.
 bool NameIsWritable(const std::string& name) {
-  return !name.empty() && name.find('\r') == std::string::npos && name.find('\n') == std::string::npos;
+  if (TrimBlanks(name).empty() || name.find_first_of("\r\n") != std::string::npos) return false;
+  size_t last = 0;
+  for (size_t pos = 0; pos < name.size(); pos += GbkCharLength(name, pos)) last = pos;
+  const std::string followed = name.substr(last) + "=";
+  return GbkCharLength(followed, 0) == followed.size() - 1;
 }
 
 // Writers of INI files inside this process take turns: a write reads the
@@ -109,9 +116,20 @@ std::optional<std::string> FindIniValue(const std::string& contents, const std::
 
 std::string IniSafeValue(const std::string& value) {
   if (value.find_first_of("\r\n") == std::string::npos) return value;
-  std::string safe = ReplaceAll(value, "\r\n", "【换行】");
-  safe = ReplaceAll(safe, "\r", "【换行】");
-  return ReplaceAll(safe, "\n", "【换行】");
+  // Byte by byte: CR and LF are never part of a GBK character, and a walk by
+  // characters would let a stray lead byte carry the line break after it
+  // into the file.
+  std::string safe;
+  safe.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\r' && value[i] != '\n') {
+      safe += value[i];
+      continue;
+    }
+    if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+    safe += "【换行】";
+  }
+  return safe;
 }
 
 std::string SetIniValue(const std::string& contents, const std::string& section,
@@ -136,7 +154,8 @@ std::string SetIniValue(const std::string& contents, const std::string& section,
   }
   const Line& after = lines[last_filled];
   std::string head = contents.substr(0, after.next);
-  if (after.next == after.end) head += "\r\n";  // the last line had no line break
+  // The file's last line had no line break (a CR alone is none).
+  if (head.empty() || head.back() != '\n') head += "\r\n";
   return head + entry + contents.substr(after.next);
 }
 
@@ -166,8 +185,12 @@ std::string IniValue(const std::string& contents, const std::string& section, co
 
 bool WriteIniKey(const std::string& file, const std::string& section, const std::string& key,
                  const std::string& value) {
-  if (file.empty() || !NameIsWritable(TrimBlanks(section)) || !NameIsWritable(TrimBlanks(key)) ||
-      key.find('=') != std::string::npos || FindGbkChar(section, ']') != std::string::npos) {
+  // A key line that starts with "[" would read as a section, one with ";" as
+  // a comment.
+  const char key_start = TrimLeadingBlanks(key).c_str()[0];
+  if (file.empty() || !NameIsWritable(section) || !NameIsWritable(key) ||
+      key.find('=') != std::string::npos || FindGbkChar(section, ']') != std::string::npos ||
+      key_start == '[' || key_start == ';') {
     return false;
   }
   Platform& platform = CurrentPlatform();

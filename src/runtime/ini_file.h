@@ -50,8 +50,10 @@ std::string IniValue(const std::string& contents, const std::string& section, co
 
 // Writes one key, creating the file and the section when missing. False when
 // the names cannot be written as given (empty, or holding a line break, or a
-// key holding "="), or when the file could not be read or replaced; the file
-// is then unchanged.
+// key holding "=", or a section holding "]"), or would not read back as
+// themselves (a key starting with "[" or ";", a name ending in a lone lead
+// byte), or when the file could not be read or replaced; the file is then
+// unchanged.
 bool WriteIniKey(const std::string& file, const std::string& section, const std::string& key,
                  const std::string& value);
 

@@ -244,8 +244,11 @@ std::string MailboxField(const std::string& name, const std::vector<Mailbox>& ma
       field.Add(mailbox.address + separator);
       continue;
     }
-    if (GoesAsIs(mailbox.name, field.Room())) {
-      field.Add(QuotedString(mailbox.name));
+    // Quoting adds a backslash before every quote and backslash: the quoted
+    // name must still fit a line of its own.
+    const std::string quoted = QuotedString(mailbox.name);
+    if (GoesAsIs(mailbox.name, field.Room()) && quoted.size() < kMaxEncodedLine) {
+      field.Add(quoted);
     } else {
       field.AddEncodedWords(mailbox.name);
     }

@@ -251,6 +251,19 @@ TEST(XlzFindApiTest, ReadsTheDigitsAfterTheQuotedName) {
   EXPECT_EQ(199999u, xlz.FindApi("f199999"));
 }
 
+TEST(XlzFindApiTest, DigitsAreReadWhereTheyStandHoweverFarTheEnd) {
+  XlzBinding xlz;
+  const std::string far(4 << 20, ' ');
+  xlz.AttachHost("k", "{\"输出日志\":1234" + far + "}");
+  EXPECT_EQ(1234u, xlz.FindApi("输出日志")) << "the brace ends the value, megabytes away";
+  xlz.AttachHost("k", "{\"输出日志\":" + std::string(4 << 20, '0') + "42,");
+  EXPECT_EQ(42u, xlz.FindApi("输出日志")) << "leading zeros, however many";
+  xlz.AttachHost("k", "{\"输出日志\":1234" + far);
+  EXPECT_EQ(0u, xlz.FindApi("输出日志")) << "still nothing without an end";
+  xlz.AttachHost("k", "{\"输出日志\":,\"b\":5}");
+  EXPECT_EQ(0u, xlz.FindApi("输出日志")) << "an empty value up to the brace is no number";
+}
+
 // The host's folder is a temporary directory; ffmpeg.exe and silkencoder.exe
 // are shell scripts that note their arguments and write what the next step
 // reads (PCM: the audio's bytes; silk: "SILK" and the PCM's bytes).

@@ -78,6 +78,21 @@ TEST(IniWriteTest, LineBreaksInValuesNeverSplitTheLine) {
   EXPECT_GBK_EQ("one【换行】two【换行】three【换行】four", *FindIniValue(text, "s", "t"));
 }
 
+TEST(IniWriteTest, ALineBreakAfterAStrayLeadByteIsReplacedToo) {
+  // 0x81 starts a double-byte character, but no CR or LF can end one.
+  const std::string text =
+      SetIniValue("[s]\r\nt=1\r\n", "s", "evil", "x\x81\n[s]\x81\r\nt=2\xFE\r");
+  EXPECT_GBK_EQ("[s]\r\nt=1\r\nevil=x\x81【换行】[s]\x81【换行】t=2\xFE【换行】\r\n", text);
+  EXPECT_EQ("1", FindIniValue(text, "s", "t"));
+}
+
+TEST(IniWriteTest, ALastLineEndingInALoneCrIsEndedBeforeTheNewKey) {
+  EXPECT_EQ("[s]\r\na=b\r\r\nk=v\r\n", SetIniValue("[s]\r\na=b\r", "s", "k", "v"));
+  const std::string text = SetIniValue("[s]\r", "s", "k", "v");
+  EXPECT_EQ("v", FindIniValue(text, "s", "k"));
+  EXPECT_EQ(text, SetIniValue(text, "s", "k", "v")) << "found again, not added twice";
+}
+
 class IniFileTest : public ::testing::Test {
  protected:
   std::string File(const std::string& name) { return dir_.path() + "\\" + name; }
@@ -130,6 +145,30 @@ TEST_F(IniFileTest, RefusesNamesThatWouldCorruptTheFile) {
   EXPECT_FALSE(WriteIniKey(file, "s", " ", "v"));
   std::string contents;
   EXPECT_TRUE(SystemPlatform().ReadFile(file, &contents).IsNotFound());
+}
+
+TEST_F(IniFileTest, RefusesNamesThatWouldNotReadBackAsThemselves) {
+  const std::string file = File("t.ini");
+  ASSERT_TRUE(WriteIniKey(file, "s", "k", "1"));
+  const std::string before = ReadAll(file);
+  // Line breaks that trimming would drop are written all the same.
+  EXPECT_FALSE(WriteIniKey(file, "s", "\n[s]", "2"));
+  EXPECT_FALSE(WriteIniKey(file, "s", "k\r\n", "2"));
+  EXPECT_FALSE(WriteIniKey(file, "\r\nk=2\r\n", "x", "2"));
+  // A key line read as a section or a comment.
+  EXPECT_FALSE(WriteIniKey(file, "s", "[s]", "2"));
+  EXPECT_FALSE(WriteIniKey(file, "s", " ;k", "2"));
+  // A last lead byte takes the "]" or "=" after it as its trail.
+  EXPECT_FALSE(WriteIniKey(file, "s\x81", "k", "2"));
+  EXPECT_FALSE(WriteIniKey(file, "s", "k\xB0", "2"));
+  EXPECT_EQ(before, ReadAll(file));
+  EXPECT_EQ("1", ReadIniKey(file, "s", "k"));
+
+  // Whole characters, brackets inside a key and blanks around names are fine.
+  ASSERT_TRUE(WriteIniKey(file, "s\xB0\xA1", "k[1];\xB0\xA1", "3"));
+  ASSERT_TRUE(WriteIniKey(file, " s ", " k\xB0\xA1 ", "4"));
+  EXPECT_EQ("3", ReadIniKey(file, "s\xB0\xA1", "k[1];\xB0\xA1"));
+  EXPECT_EQ("4", ReadIniKey(file, "s", "k\xB0\xA1"));
 }
 
 TEST_F(IniFileTest, AFailedWriteLeavesTheFileWhole) {

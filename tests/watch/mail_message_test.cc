@@ -165,6 +165,19 @@ TEST(MailMessageTest, PlainAsciiHeaderTextsGoAsTheyAre) {
             MailboxField("To", {{"a@qq.com", ""}, {"b@qq.com", ""}}));
 }
 
+TEST(MailMessageTest, ANameThatQuotingLengthensPastALineIsEncoded) {
+  // Each quote and backslash gains a backslash: 70 of them would quote to
+  // 142 characters on one line.
+  for (const std::string& name : {std::string(70, '"'), std::string(40, '\\'), std::string(74, 'n')}) {
+    const std::string field = MailboxField("To", {{"a@qq.com", name}, {"b@qq.com", name}});
+    ExpectCleanField(field);
+    EXPECT_NE(std::string::npos, field.find("<b@qq.com>")) << field;
+  }
+  EXPECT_EQ("To: \"" + std::string(70, 'n') + "\"\r\n <a@qq.com>\r\n",
+            MailboxField("To", {{"a@qq.com", std::string(70, 'n')}}))
+      << "a name whose quotes still fit a line goes as it is";
+}
+
 TEST(MailMessageTest, ControlCharactersNeverReachAHeaderRaw) {
   const std::vector<std::string> hostile = {
       "Hello\r\nBcc: victim@example.com", "line\nfeed", "carriage\rreturn", "tab\tand\x1b escape",

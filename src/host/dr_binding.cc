@@ -91,13 +91,24 @@ void* DrBinding::Find(Api api) {
   void* address = addresses_[api].load(std::memory_order_acquire);
   if (address != nullptr) return address;
   // Two threads may look the same name up at once; both find one address.
-  address = resolver_ ? resolver_(kApiNames[api]) : nullptr;
+  const bool ask = resolver_ && !all_resolved_.load(std::memory_order_acquire);
+  address = ask ? resolver_(kApiNames[api]) : nullptr;
   if (address == nullptr) {
     DebugTrace(std::string("Bot.dll has no ") + kApiNames[api] + "; call skipped");
     return nullptr;
   }
   addresses_[api].store(address, std::memory_order_release);
   return address;
+}
+
+void DrBinding::ResolveAll() {
+  for (int api = 0; api < kApiCount; ++api) {
+    if (addresses_[api].load(std::memory_order_acquire) != nullptr || !resolver_) continue;
+    if (void* address = resolver_(kApiNames[api])) {
+      addresses_[api].store(address, std::memory_order_release);
+    }
+  }
+  all_resolved_.store(true, std::memory_order_release);
 }
 
 // Calls the function of `api` as type F when it exists.

@@ -2,7 +2,8 @@
 //
 // Each function is looked up by name the first time it is called and the
 // address is kept for later calls, so a plugin loaded by another host never
-// touches Bot.dll. When the library or a function is missing, the call is
+// touches Bot.dll; registration with the DR host looks them all up at once
+// (ResolveAll). When the library or a function is missing, the call is
 // skipped: a text answer is then empty and an integer answer 0.
 //
 // Texts cross as NUL-terminated GBK strings; a text answer is copied at once
@@ -77,6 +78,13 @@ class DrBinding {
   std::string GetOnLineList();
   std::string GetOffLineList();
 
+  // Looks every function up now and keeps the answers, found or missing:
+  // afterwards no call asks the system's loader. A library freed without
+  // its unload notice joins the workers from its teardown, under the
+  // loader's lock; a worker asking the loader for a function then would
+  // wait for ever, and so would the host.
+  void ResolveAll();
+
   // The Api_ functions, numbered (defined with their names).
   enum Api : int;
 
@@ -86,6 +94,7 @@ class DrBinding {
 
   Resolver resolver_;
   std::atomic<void*> addresses_[32] = {};
+  std::atomic<bool> all_resolved_{false};
 };
 
 }  // namespace lanfeng

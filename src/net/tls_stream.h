@@ -9,12 +9,15 @@
 // Every step has a time limit in real time (not the plugin's host time): the
 // connect phase (TCP and handshake), each read or write call, and the whole
 // life of the connection. A silent or trickling server therefore ends in a
-// timeout failure, never a hang.
+// timeout failure, never a hang. A caller that may be asked to stop sooner
+// (a worker of a library being unloaded) says so, and every wait ends within
+// a tenth of a second of the request.
 //
 // Failure texts are GBK, for the owner's log line. The OpenSSL backend lives
 // in tls_stream_openssl.cc; no TLS library header appears here.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,12 +34,17 @@ struct TlsConnectOptions {
   int connect_timeout_ms = 15000;
   int io_timeout_ms = 30000;
   int total_timeout_ms = 90000;
+  // Asked, on the connection's thread, before and during every wait for the
+  // server; true ends the step at once with kStreamStoppedText. Empty: the
+  // limits alone end a step.
+  std::function<bool()> stop_requested;
 };
 
 // The reasons a read or write fails, worded once for every backend.
 inline constexpr const char kStreamTimedOutText[] = "等待服务器超时";
 inline constexpr const char kStreamClosedText[] = "服务器断开了连接";
 inline constexpr const char kStreamLineTooLongText[] = "服务器发来的一行过长";
+inline constexpr const char kStreamStoppedText[] = "插件正在卸载，发送已中止";
 
 // One open connection. Not safe for use by two threads at once.
 class TlsStream {

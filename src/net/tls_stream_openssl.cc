@@ -1,7 +1,8 @@
 // The OpenSSL backend of TlsStream.
 //
 // Sockets are non-blocking; every OpenSSL call that wants to read or write
-// waits in poll() until the deadline of the step, so no step can hang. The
+// waits in poll() until the deadline of the step, so no step can hang, in
+// slices short enough to notice a stop request promptly. The
 // socket is reached through a small BIO of our own that sends with
 // MSG_NOSIGNAL: a server that closes the connection while we write must not
 // raise SIGPIPE, whose default action would end the host process.
@@ -31,18 +32,24 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxLineBytes = 8192;
 constexpr size_t kReadChunkBytes = 4096;
+// The longest poll() between two looks at the stop request.
+constexpr int kStopCheckMs = 100;
 
 Clock::time_point After(int ms) {
   return Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
 }
 
-enum class Wait { kReady, kTimedOut, kFailed };
+enum class Wait { kReady, kTimedOut, kStopped, kFailed };
 
-// Waits until fd is ready for `events` or the deadline passes.
-Wait WaitForSocket(int fd, short events, Clock::time_point deadline) {
+// Waits until fd is ready for `events`, the deadline passes, or stop (when
+// given) says the caller is asked to stop.
+Wait WaitForSocket(int fd, short events, Clock::time_point deadline,
+                   const std::function<bool()>& stop) {
   for (;;) {
+    if (stop && stop()) return Wait::kStopped;
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return Wait::kTimedOut;
+    if (stop) left = std::min<decltype(left)>(left, kStopCheckMs);
     pollfd entry{fd, events, 0};
     int ready = ::poll(&entry, 1, static_cast<int>(std::min<decltype(left)>(left, INT_MAX)));
     if (ready > 0) return Wait::kReady;
@@ -126,7 +133,7 @@ class OpenSslStream : public TlsStream {
   std::string LocalAddressLiteral() const override;
 
  private:
-  enum class Io { kDone, kTimedOut, kClosed, kFailed };
+  enum class Io { kDone, kTimedOut, kStopped, kClosed, kFailed };
 
   std::string Endpoint() const { return options_.host + ":" + std::to_string(options_.port); }
   Clock::time_point CallDeadline() const {
@@ -199,7 +206,9 @@ bool OpenSslStream::ConnectSocket(Clock::time_point deadline, std::string* error
   }
   std::string reason = "没有可用的地址";
   bool timed_out = false;
-  for (addrinfo* at = addresses; at != nullptr && socket_.fd < 0 && !timed_out; at = at->ai_next) {
+  bool stopped = false;
+  for (addrinfo* at = addresses; at != nullptr && socket_.fd < 0 && !timed_out && !stopped;
+       at = at->ai_next) {
     int fd =
         ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol);
     if (fd < 0) {
@@ -208,8 +217,9 @@ bool OpenSslStream::ConnectSocket(Clock::time_point deadline, std::string* error
     }
     int result = ::connect(fd, at->ai_addr, at->ai_addrlen);
     if (result != 0 && errno == EINPROGRESS) {
-      Wait wait = WaitForSocket(fd, POLLOUT, deadline);
+      Wait wait = WaitForSocket(fd, POLLOUT, deadline, options_.stop_requested);
       timed_out = wait == Wait::kTimedOut;
+      stopped = wait == Wait::kStopped;
       int socket_error = 0;
       socklen_t length = sizeof socket_error;
       if (wait == Wait::kReady &&
@@ -227,8 +237,11 @@ bool OpenSslStream::ConnectSocket(Clock::time_point deadline, std::string* error
   }
   ::freeaddrinfo(addresses);
   if (socket_.fd >= 0) return true;
-  *error = timed_out ? "连接服务器超时（" + Endpoint() + "）"
-                     : "连接服务器失败（" + Endpoint() + "）：" + reason;
+  if (timed_out) {
+    *error = "连接服务器超时（" + Endpoint() + "）";
+  } else {
+    *error = "连接服务器失败（" + Endpoint() + "）：" + (stopped ? kStreamStoppedText : reason);
+  }
   return false;
 }
 
@@ -264,6 +277,8 @@ bool OpenSslStream::Handshake(Clock::time_point deadline, std::string* error) {
   long verify = SSL_get_verify_result(ssl_);
   if (outcome == Io::kTimedOut) {
     *error = "TLS握手超时（" + Endpoint() + "）";
+  } else if (outcome == Io::kStopped) {
+    *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamStoppedText;
   } else if (outcome == Io::kClosed) {
     *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamClosedText;
   } else {
@@ -304,8 +319,9 @@ OpenSslStream::Io OpenSslStream::Drive(const std::function<int()>& call, Clock::
       if (detail->empty()) *detail = std::strerror(system_error);
       return Io::kFailed;
     }
-    Wait wait = WaitForSocket(socket_.fd, events, deadline);
+    Wait wait = WaitForSocket(socket_.fd, events, deadline, options_.stop_requested);
     if (wait == Wait::kTimedOut) return Io::kTimedOut;
+    if (wait == Wait::kStopped) return Io::kStopped;
     if (wait == Wait::kFailed) {
       *detail = std::strerror(errno);
       return Io::kFailed;
@@ -318,6 +334,8 @@ bool OpenSslStream::Fail(Io outcome, const std::string& detail) {
   broken_ = true;
   if (outcome == Io::kTimedOut) {
     error_ = kStreamTimedOutText;
+  } else if (outcome == Io::kStopped) {
+    error_ = kStreamStoppedText;
   } else if (outcome == Io::kClosed) {
     error_ = kStreamClosedText;
   } else {

@@ -18,6 +18,7 @@ void PreparePluginDirectory(PluginState& state) {
 std::string RegisterDr(PluginState& state) {
   state.dr_info = {kPluginName, kPluginVersion, kPluginAuthor, kPluginDescription, kDrPluginKey,
                    kDrSdkCode};
+  state.dr.ResolveAll();
   state.host_kind.store(kDrHost, std::memory_order_release);
   PreparePluginDirectory(state);
   state.dr.OutPutLog("判断为DR框架");

@@ -100,7 +100,11 @@ bool DispatchPass(WatchContext& watch) {
   const bool watching = SwitchIsOn(data.ReadSetting(kWatchSwitchKey));
   const bool remove_offline = SwitchIsOn(data.ReadSetting(kDeleteOfflineKey));
   if (!watching || !data.configured()) return false;
+  const TaskQueueRef this_thread = ThisThreadQueue();
   for (const std::string& name : ListRecordFiles(data.RecordsDirectory(), "*.ini")) {
+    // Unloading: the accounts not yet handled stay due for the next load,
+    // instead of each being marked handled and its mail cut short.
+    if (StopRequested(this_thread)) break;
     const std::string account = AccountFromFileName(name);
     if (IsSafeAccountName(account)) DispatchAccount(watch, data, account, remove_offline);
   }

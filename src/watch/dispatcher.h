@@ -21,7 +21,8 @@ std::vector<std::string> ListRecordFiles(const std::string& directory, const std
 std::string AccountFromFileName(const std::string& file_name);
 
 // One pass of the dispatcher (after its flag check). False when watching is
-// off, so the worker goes straight back to its short wait.
+// off, so the worker goes straight back to its short wait. A thread asked to
+// stop ends the pass before its next account (see RequestStop).
 bool DispatchPass(WatchContext& watch);
 
 }  // namespace lanfeng

@@ -32,6 +32,7 @@ int QqMailSmtpPort() {
 TlsConnectOptions MailConnectionOptions() {
   TlsConnectOptions options;
   options.ca_file = EnvironmentSetting(kSmtpCaFileSetting);
+  options.stop_requested = [] { return StopRequested(ThisThreadQueue()); };
   if (const long limit = NumberSetting(kSmtpTimeoutSetting, 1, 600000)) {
     options.connect_timeout_ms = static_cast<int>(limit);
     options.io_timeout_ms = static_cast<int>(limit);

@@ -35,6 +35,9 @@ int QqMailSmtpPort();
 // How every mail connection is made: the CA file of LANFENG_SMTP_CA_FILE
 // (empty: the system's store) and the standard time limits, or those of
 // LANFENG_SMTP_TIMEOUT_MS; host and port are left for the sender to fill in.
+// An exchange ends at once when the thread making it is asked to stop (a
+// worker, when the library is unloaded), so an unload never waits out a
+// silent server.
 TlsConnectOptions MailConnectionOptions();
 
 }  // namespace lanfeng

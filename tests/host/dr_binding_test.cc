@@ -152,5 +152,22 @@ TEST_F(DrBindingTest, LooksEachFunctionUpOnceAcrossThreads) {
   EXPECT_EQ(before, lookups.load());
 }
 
+// After registration's ResolveAll no call asks the loader again, not even
+// for a missing function: a worker's call during an unload (which holds the
+// loader's lock while it joins the workers) must not wait for the loader.
+TEST_F(DrBindingTest, AfterResolveAllNoCallLooksAnythingUp) {
+  DrBinding dr(Fakes({{"Api_OutPutLog", reinterpret_cast<void*>(&FakeOutPutLog)}}));
+  dr.ResolveAll();
+  EXPECT_EQ(1, lookups_["Api_OutPutLog"]);
+  EXPECT_EQ(1, lookups_["Api_DelQQ"]);
+  EXPECT_EQ(1, lookups_["Api_GetOffLineList"]);
+  lookups_.clear();
+  dr.OutPutLog("x");
+  dr.DelQQ("1");
+  EXPECT_EQ("", dr.GetOffLineList());
+  EXPECT_TRUE(lookups_.empty());
+  EXPECT_EQ(std::vector<std::string>{"log:x"}, Calls());
+}
+
 }  // namespace
 }  // namespace lanfeng

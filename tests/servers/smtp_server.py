@@ -13,10 +13,15 @@ Modes make it misbehave:
   reject-sender     answer MAIL FROM with 550
   reject-recipient  answer every RCPT TO with 550
   close-in-data     answer DATA with 354, then drop the connection
+  silent-in-data    answer DATA with 354, then never answer the message
   silent            complete the TLS handshake, then never say anything
-  trickle           send every reply one byte at a time, slowly
+  trickle           send every reply one byte at a time, --trickle-delay seconds apart
   endless-line      greet with a line that never ends
   no-handshake      accept TCP connections but never answer the TLS hello
+
+With --faulty-connections N only the first N connections misbehave and the
+later ones are served normally (not for no-handshake), so a test sees one
+mail fail and the next one arrive.
 
 Needs Debian's python3-aiosmtpd, which belongs to /usr/bin/python3.
 """
@@ -36,8 +41,8 @@ import time
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
-MODES = ('normal', 'reject-sender', 'reject-recipient', 'close-in-data', 'silent',
-         'trickle', 'endless-line', 'no-handshake')
+MODES = ('normal', 'reject-sender', 'reject-recipient', 'close-in-data', 'silent-in-data',
+         'silent', 'trickle', 'endless-line', 'no-handshake')
 
 
 def parse_arguments():
@@ -50,6 +55,9 @@ def parse_arguments():
     parser.add_argument('--password', required=True)
     parser.add_argument('--store', required=True)
     parser.add_argument('--mode', choices=MODES, default='normal')
+    parser.add_argument('--trickle-delay', type=float, default=0.2)
+    parser.add_argument('--faulty-connections', type=int, default=0,
+                        help='misbehave on this many connections only (0: on all)')
     return parser.parse_args()
 
 
@@ -90,20 +98,21 @@ def decode_message(raw):
 
 
 class Handler:
-    def __init__(self, mode, store):
-        self.mode = mode
+    """Shared by every connection; each connection's mode is its server's."""
+
+    def __init__(self, store):
         self.store = store
         self.count = 0
 
     async def handle_MAIL(self, server, session, envelope, address, options):
-        if self.mode == 'reject-sender':
+        if server.mode == 'reject-sender':
             return '550 5.7.1 Sender address rejected: not owned by user'
         envelope.mail_from = address
         envelope.mail_options.extend(options)
         return '250 2.1.0 OK'
 
     async def handle_RCPT(self, server, session, envelope, address, options):
-        if self.mode == 'reject-recipient':
+        if server.mode == 'reject-recipient':
             return '550 5.1.1 Recipient address rejected: mailbox unavailable'
         envelope.rcpt_tos.append(address)
         return '250 2.1.5 OK'
@@ -124,9 +133,10 @@ class Handler:
 class Server(SMTP):
     """aiosmtpd's server with the misbehaving modes."""
 
-    def __init__(self, handler, mode, **kwargs):
+    def __init__(self, handler, mode, trickle_delay, **kwargs):
         super().__init__(handler, **kwargs)
         self.mode = mode
+        self.trickle_delay = trickle_delay
 
     async def push(self, status):
         if self.mode == 'silent':
@@ -140,15 +150,18 @@ class Server(SMTP):
             for byte in data:
                 self._writer.write(bytes([byte]))
                 await self._writer.drain()
-                await asyncio.sleep(0.2)
+                await asyncio.sleep(self.trickle_delay)
             return
         await super().push(status)
 
     async def smtp_DATA(self, arg):
-        if self.mode != 'close-in-data':
+        if self.mode not in ('close-in-data', 'silent-in-data'):
             return await super().smtp_DATA(arg)
         await self.push('354 End data with <CR><LF>.<CR><LF>')
-        self.transport.close()
+        if self.mode == 'close-in-data':
+            self.transport.close()
+        else:
+            await asyncio.sleep(3600)
 
 
 def make_authenticator(user, password):
@@ -179,13 +192,18 @@ def main():
     context.load_cert_chain(arguments.cert, arguments.key)
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    handler = Handler(arguments.mode, arguments.store)
+    handler = Handler(arguments.store)
     authenticator = make_authenticator(arguments.user, arguments.password)
+    connections = 0
 
     def factory():
+        nonlocal connections
+        connections += 1
+        faulty = arguments.faulty_connections <= 0 or connections <= arguments.faulty_connections
         # Implicit TLS is invisible to aiosmtpd, so AUTH must not ask for STARTTLS.
-        return Server(handler, arguments.mode, hostname='localhost', authenticator=authenticator,
-                      auth_require_tls=False, loop=loop)
+        return Server(handler, arguments.mode if faulty else 'normal', arguments.trickle_delay,
+                      hostname='localhost', authenticator=authenticator, auth_require_tls=False,
+                      loop=loop)
 
     server = loop.run_until_complete(
         loop.create_server(factory, host='127.0.0.1', port=arguments.port, ssl=context))

@@ -110,7 +110,9 @@ ReceivedMail ParseSummary(const std::string& json) {
   ::mkdir(store.c_str(), 0700);
   pid_ = SpawnWithLog({kPython, ScriptPath(), "--port-file", port_file, "--cert", certificate_, "--key",
                 key, "--user", options.user, "--password", options.password, "--store", store,
-                "--mode", options.mode},
+                "--mode", options.mode, "--trickle-delay",
+                std::to_string(options.trickle_delay_ms / 1000.0), "--faulty-connections",
+                std::to_string(options.faulty_connections)},
                log);
   const auto give_up = std::chrono::steady_clock::now() + kStartLimit;
   while (std::chrono::steady_clock::now() < give_up) {

@@ -20,8 +20,14 @@ namespace lanfeng {
 
 struct SmtpServerOptions {
   // One of the script's modes: normal, reject-sender, reject-recipient,
-  // close-in-data, silent, trickle, endless-line, no-handshake.
+  // close-in-data, silent-in-data, silent, trickle, endless-line,
+  // no-handshake.
   std::string mode = "normal";
+  // The pause between the bytes of a trickling reply.
+  int trickle_delay_ms = 200;
+  // Only the first this many connections misbehave, the later ones are
+  // served normally; 0 misbehaves on all (no-handshake always does).
+  int faulty_connections = 0;
   std::string user = "robot@qq.com";
   std::string password = "authcode";
   // The DNS name the server's certificate is issued to.

@@ -246,8 +246,9 @@ WATCH_PASS(BM_PollSteadyDulu);
 WATCH_PASS(BM_Dispatch);
 
 // ---------------------------------------------------------------------------
-// JSON account lists of 1,000 accounts: the reader as the poller uses it,
-// against RapidJSON's own parse and walk of the same (GBK) text.
+// JSON account lists of 1,000 accounts: the reader as the poller uses it
+// (and by one path per account), against RapidJSON's own parse and walk of
+// the same (GBK) text.
 
 constexpr int kListAccounts = 1000;
 constexpr unsigned kBareFlags = rapidjson::kParseIterativeFlag;
@@ -264,9 +265,22 @@ std::string TextOf(const rapidjson::Value* value) {
              : std::string();
 }
 
-// Each reads a list as the poller does and answers how many accounts it
-// found a text for.
+// Each reads a list and answers how many accounts it found a text for: as
+// the poller does (one pass over the members), by one path per account (as
+// the poller did before), or with RapidJSON alone.
 int ReadXlzWithReader(const std::string& text) {
+  JsonPathReader reader("da");
+  reader.Initialize();
+  reader.Parse(text);
+  int found = 0;
+  reader.ReadMemberFields("QQlist", {"登录信息"},
+                          [&found](const std::string&, const std::vector<std::string>& texts) {
+                            found += !texts[0].empty();
+                          });
+  return found;
+}
+
+int ReadXlzByPath(const std::string& text) {
   JsonPathReader reader("da");
   reader.Initialize();
   reader.Parse(text);
@@ -293,6 +307,18 @@ int ReadXlzBare(const std::string& text) {
 }
 
 int ReadDuluWithReader(const std::string& text) {
+  JsonPathReader reader("da");
+  reader.Initialize();
+  reader.Parse(text);
+  int found = 0;
+  reader.ReadMemberFields("", {"附加信息", "状态"},
+                          [&found](const std::string&, const std::vector<std::string>& texts) {
+                            found += !texts[0].empty() && !texts[1].empty();
+                          });
+  return found;
+}
+
+int ReadDuluByPath(const std::string& text) {
   JsonPathReader reader("da");
   reader.Initialize();
   reader.Parse(text);
@@ -336,18 +362,26 @@ void ReadList(benchmark::State& state, int (*read)(const std::string&), const st
 void BM_ReaderXlzList(benchmark::State& state) {
   ReadList(state, ReadXlzWithReader, XlzList(Accounts(kListAccounts), true));
 }
+void BM_ReaderXlzListByPath(benchmark::State& state) {
+  ReadList(state, ReadXlzByPath, XlzList(Accounts(kListAccounts), true));
+}
 void BM_BareXlzList(benchmark::State& state) {
   ReadList(state, ReadXlzBare, XlzList(Accounts(kListAccounts), true));
 }
 void BM_ReaderDuluList(benchmark::State& state) {
   ReadList(state, ReadDuluWithReader, DuluList(Accounts(kListAccounts), false));
 }
+void BM_ReaderDuluListByPath(benchmark::State& state) {
+  ReadList(state, ReadDuluByPath, DuluList(Accounts(kListAccounts), false));
+}
 void BM_BareDuluList(benchmark::State& state) {
   ReadList(state, ReadDuluBare, DuluList(Accounts(kListAccounts), false));
 }
 BENCHMARK(BM_ReaderXlzList)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReaderXlzListByPath)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareXlzList)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReaderDuluList)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReaderDuluListByPath)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareDuluList)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <rapidjson/error/en.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <new>
@@ -15,6 +17,10 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/platform.h"
 #include "runtime/gbk_text.h"
@@ -93,10 +99,155 @@ void AppendUtf8(uint32_t code, std::string* out) {
 
 bool IsSurrogate(uint32_t code) { return code >= 0xD800 && code <= 0xDFFF; }
 
+// Characters converted one at a time, remembered for the life of the
+// process. The platform's conversions are stateless and map ASCII to itself,
+// so a text converts as its characters do one by one; a text holding anything
+// these tables do not answer goes to the platform's conversion whole.
+//
+// An entry holds the converted bytes (at most three) above their count in
+// the lowest byte: 0 while not yet learnt, kUnconvertible for a character
+// the platform refuses. Entries are learnt by whichever thread meets them
+// first; every thread learns the same value.
+constexpr uint32_t kUnconvertible = 0xFF;
+
+uint32_t PackBytes(const std::string& bytes) {
+  if (bytes.empty() || bytes.size() > 3) return kUnconvertible;
+  uint32_t entry = static_cast<uint32_t>(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    entry |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * (i + 1));
+  }
+  return entry;
+}
+
+// Writes a packed entry's bytes at out, and up to two bytes more that later
+// writes cover; answers the position after its bytes.
+char* UnpackBytes(uint32_t entry, char* out) {
+  out[0] = static_cast<char>(entry >> 8);
+  out[1] = static_cast<char>(entry >> 16);
+  out[2] = static_cast<char>(entry >> 24);
+  return out + (entry & 0xFF);
+}
+
+// The double-byte GBK characters: lead 0x81..0xFE, trail 0x40..0xFE but 0x7F.
+constexpr size_t kGbkTrails = 0xFF - 0x40;
+std::atomic<uint32_t> gbk_to_utf8_chars[(0xFF - 0x81) * kGbkTrails];
+// The characters of the Basic Multilingual Plane from U+0080 on.
+std::atomic<uint32_t> utf8_to_gbk_chars[0x10000 - 0x80];
+
+using Converter = bool (*)(const std::string&, std::string*);
+
+uint32_t LearnChar(std::atomic<uint32_t>& slot, std::string_view character, Converter convert) {
+  std::string converted;
+  uint32_t entry =
+      convert(std::string(character), &converted) ? PackBytes(converted) : kUnconvertible;
+  slot.store(entry, std::memory_order_relaxed);
+  return entry;
+}
+
+inline uint32_t LearntChar(std::atomic<uint32_t>& slot, std::string_view character,
+                           Converter convert) {
+  uint32_t entry = slot.load(std::memory_order_relaxed);
+  return entry != 0 ? entry : LearnChar(slot, character, convert);
+}
+
+// The number of bytes below 0x80 at the start of an 8-byte word read from
+// memory.
+inline size_t LeadingAsciiBytes(uint64_t word) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  const uint64_t high = word & kHighBits;
+  if (high == 0) return 8;
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__BYTE_ORDER__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return static_cast<size_t>(__builtin_ctzll(high)) / 8;
+#else
+  unsigned char bytes[8];
+  std::memcpy(bytes, &word, 8);
+  size_t count = 0;
+  while (bytes[count] < 0x80) ++count;
+  return count;
+#endif
+}
+
+// Copies the run of ASCII bytes at in[pos] to out, writing up to 8 bytes
+// past it that later writes cover; answers the position after the run.
+size_t CopyAscii(const char* in, size_t pos, size_t size, char** out) {
+  char* to = *out;
+  while (pos + 8 <= size) {
+    uint64_t word;
+    std::memcpy(&word, in + pos, 8);
+    std::memcpy(to, &word, 8);
+    const size_t ascii = LeadingAsciiBytes(word);
+    to += ascii;
+    pos += ascii;
+    if (ascii < 8) {
+      *out = to;
+      return pos;
+    }
+  }
+  while (pos < size && static_cast<unsigned char>(in[pos]) < 0x80) *to++ = in[pos++];
+  *out = to;
+  return pos;
+}
+
+// Room for the slack that CopyAscii and UnpackBytes write past their bytes.
+constexpr size_t kWriteSlack = 8;
+
+// GBK to UTF-8 through the table of characters; false for a text holding a
+// byte that starts no double-byte character or a character not converted.
+bool TableGbkToUtf8(std::string_view gbk, std::string* utf8) {
+  const size_t size = gbk.size();
+  utf8->resize(size + size / 2 + kWriteSlack);
+  const char* in = gbk.data();
+  char* const start = &(*utf8)[0];
+  char* out = start;
+  size_t pos = 0;
+  while ((pos = CopyAscii(in, pos, size, &out)) < size) {
+    // A run of double-byte characters.
+    do {
+      unsigned lead = static_cast<unsigned char>(in[pos]);
+      unsigned trail = pos + 1 < size ? static_cast<unsigned char>(in[pos + 1]) : 0;
+      if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE || trail == 0x7F) {
+        return false;
+      }
+      auto& slot = gbk_to_utf8_chars[(lead - 0x81) * kGbkTrails + (trail - 0x40)];
+      uint32_t entry = LearntChar(slot, gbk.substr(pos, 2), GbkToUtf8);
+      if (entry == kUnconvertible) return false;
+      out = UnpackBytes(entry, out);
+      pos += 2;
+    } while (pos < size && static_cast<unsigned char>(in[pos]) >= 0x80);
+  }
+  utf8->resize(static_cast<size_t>(out - start));
+  return true;
+}
+
+// UTF-8 to GBK through the table of characters; false for a text holding
+// anything but ASCII and converted characters of the BMP.
+bool TableUtf8ToGbk(std::string_view utf8, std::string* gbk) {
+  const size_t size = utf8.size();
+  gbk->resize(size + kWriteSlack);
+  const char* in = utf8.data();
+  char* const start = &(*gbk)[0];
+  char* out = start;
+  size_t pos = 0;
+  while ((pos = CopyAscii(in, pos, size, &out)) < size) {
+    size_t length = 0;
+    uint32_t code = DecodeUtf8(utf8, pos, &length);
+    if (code < 0x80 || code > 0xFFFF || IsSurrogate(code)) return false;
+    uint32_t entry =
+        LearntChar(utf8_to_gbk_chars[code - 0x80], utf8.substr(pos, length), Utf8ToGbk);
+    if (entry == kUnconvertible || (entry & 0xFF) > length) return false;
+    out = UnpackBytes(entry, out);
+    pos += length;
+  }
+  gbk->resize(static_cast<size_t>(out - start));
+  return true;
+}
+
 // GBK to UTF-8. A byte that is not part of a GBK character becomes U+FFFD;
 // the slow path converts character by character, each distinct one once.
 std::string ToUtf8(const std::string& gbk) {
   std::string utf8;
+  if (TableGbkToUtf8(gbk, &utf8)) return utf8;
   if (GbkToUtf8(gbk, &utf8)) return utf8;
   utf8.clear();
   std::unordered_map<uint16_t, std::string> known;
@@ -126,6 +277,7 @@ std::string ToUtf8(const std::string& gbk) {
 // does a byte that starts no character.
 std::string ToGbk(const std::string& utf8) {
   std::string gbk;
+  if (TableUtf8ToGbk(utf8, &gbk)) return gbk;
   if (Utf8ToGbk(utf8, &gbk)) return gbk;
   gbk.clear();
   std::unordered_map<uint32_t, std::string> known;
@@ -160,6 +312,7 @@ std::string ReplaceAllOf(std::string text, std::string_view from, std::string_vi
 
 // A text read back: U+2400 turned into backslashes, in GBK.
 std::string Output(const std::string& utf8) {
+  if (utf8.find(kBackslashStandIn) == std::string::npos) return ToGbk(utf8);
   return ToGbk(ReplaceAllOf(utf8, kBackslashStandIn, "\\"));
 }
 
@@ -290,6 +443,9 @@ std::string_view StringOf(const Value& value) {
 void AppendScalarText(const Value& value, std::string* out) {
   if (value.IsString()) {
     out->append(StringOf(value));
+  } else if (value.IsInt() || value.IsUint()) {
+    // Exact as a double, so written as its decimal digits.
+    *out += value.IsInt() ? std::to_string(value.GetInt()) : std::to_string(value.GetUint());
   } else if (value.IsNumber()) {
     *out += JsNumberText(value.GetDouble());
   } else if (value.IsBool()) {
@@ -461,17 +617,65 @@ void MergeRepeatedNames(Value* object) {
   if (kept < count) object->EraseMember(object->MemberBegin() + kept, object->MemberEnd());
 }
 
+bool SameName(const Value& a, const Value& b) {
+  return a.GetStringLength() == b.GetStringLength() &&
+         std::memcmp(a.GetString(), b.GetString(), a.GetStringLength()) == 0;
+}
+
+// FNV-1a.
+uint64_t HashName(const Value& name) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  const char* bytes = name.GetString();
+  for (SizeType i = 0; i < name.GetStringLength(); ++i) {
+    hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ull;
+  }
+  return hash;
+}
+
+// Whether no two members of an object share a name: compared pairwise for a
+// few members, else through an open-addressed table of member indices
+// (*table, reused between calls).
+bool NamesAreDistinct(const Value& object, std::vector<SizeType>* table) {
+  constexpr SizeType kPairwiseLimit = 8;
+  constexpr SizeType kEmpty = ~SizeType{0};
+  const SizeType count = object.MemberCount();
+  const auto members = object.MemberBegin();
+  if (count <= kPairwiseLimit) {
+    for (SizeType i = 1; i < count; ++i) {
+      for (SizeType j = 0; j < i; ++j) {
+        if (SameName(members[i].name, members[j].name)) return false;
+      }
+    }
+    return true;
+  }
+  size_t slots = 16;
+  while (slots < 2 * static_cast<size_t>(count)) slots *= 2;
+  table->assign(slots, kEmpty);
+  for (SizeType i = 0; i < count; ++i) {
+    size_t slot = static_cast<size_t>(HashName(members[i].name)) & (slots - 1);
+    for (; (*table)[slot] != kEmpty; slot = (slot + 1) & (slots - 1)) {
+      if (SameName(members[i].name, members[(*table)[slot]].name)) return false;
+    }
+    (*table)[slot] = i;
+  }
+  return true;
+}
+
 void MergeRepeatedNamesEverywhere(Value* root) {
-  std::vector<Value*> pending{root};
+  std::vector<Value*> pending;
+  std::vector<SizeType> table;
+  const auto add_containers = [&pending](Value& child) {
+    if (child.IsObject() || child.IsArray()) pending.push_back(&child);
+  };
+  add_containers(*root);
   while (!pending.empty()) {
     Value* value = pending.back();
     pending.pop_back();
     if (value->IsObject()) {
-      MergeRepeatedNames(value);
-      for (auto m = value->MemberBegin(); m != value->MemberEnd(); ++m)
-        pending.push_back(&m->value);
-    } else if (value->IsArray()) {
-      for (auto e = value->Begin(); e != value->End(); ++e) pending.push_back(e);
+      if (!NamesAreDistinct(*value, &table)) MergeRepeatedNames(value);
+      for (auto m = value->MemberBegin(); m != value->MemberEnd(); ++m) add_containers(m->value);
+    } else {
+      for (auto e = value->Begin(); e != value->End(); ++e) add_containers(*e);
     }
   }
 }
@@ -736,13 +940,50 @@ struct LiteralResult {
   rapidjson::ParseErrorCode code = rapidjson::kParseErrorNone;
 };
 
+// The end of the well-formed JSON number (without its sign) at text[start]
+// when its value lies below 1e-324, and so reads as 0 however it is written;
+// 0 for anything else. RapidJSON 1.1 judges such a number's underflow by its
+// count of digits instead of their place (internal/strtod.h) and then reads
+// its table of powers of ten far past its end: 0. followed by 330 zeros and
+// twenty digits, or 1. with a hundred digits and e-420, is a segmentation
+// fault.
+size_t UnderflowingNumberEnd(const std::string& text, size_t start) {
+  const auto digit = [&text](size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+  size_t at = start;
+  if (!digit(at)) return 0;
+  long long place = 0;  // the value lies below 10^place, before the exponent
+  bool significant = text[at] != '0';
+  if (!significant && digit(++at)) return 0;  // 00 is no JSON number
+  while (significant && digit(at)) ++at, ++place;
+  if (at < text.size() && text[at] == '.') {
+    if (!digit(++at)) return 0;
+    for (; digit(at); ++at) {
+      if (!significant && text[at] == '0') --place;
+      significant = significant || text[at] != '0';
+    }
+  }
+  if (!significant) return 0;  // zeros only: left to BlankZeroNumbers' own rule
+  long long exponent = 0;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    const bool negative = at + 1 < text.size() && text[at + 1] == '-';
+    if (at + 1 < text.size() && (text[at + 1] == '+' || text[at + 1] == '-')) ++at;
+    if (!digit(++at)) return 0;
+    for (; digit(at); ++at) exponent = std::min(exponent * 10 + (text[at] - '0'), 1000000LL);
+    if (negative) exponent = -exponent;
+  }
+  return place + exponent <= -324 ? at : 0;
+}
+
 // Reduces every well-formed number whose digits are all zeros (0E110,
 // -0.00e-5, 0.000000000000000000000000) to a plain 0 followed by blanks: such
 // a number is 0 whatever its fraction or exponent, and RapidJSON 1.1's exact
 // number reading misbehaves on it (it counts the leading zeros of a zero).
 // Only the JSON number form -?0(.0+)?([eE][+-]?[0-9]+)? is touched, so a text
-// the parser would refuse (00, 0., 0e) stays refused. The text keeps its
-// length, so error places stay where they were.
+// the parser would refuse (00, 0., 0e) stays refused. A "." right after
+// such a number is refused wherever it stands, so the number before it is
+// blanked too: RapidJSON reads the number before it sees the dot. A number
+// too small for a double (UnderflowingNumberEnd) becomes 0 the same way. The
+// text keeps its length, so error places stay where they were.
 void BlankZeroNumbers(std::string* json) {
   std::string& text = *json;
   const auto digit = [&text](size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
@@ -779,28 +1020,90 @@ void BlankZeroNumbers(std::string* json) {
       if (!digit(at)) zero_number = false;
       while (digit(at)) ++at;
     }
-    if (zero_number && !digit(at) && !(at < text.size() && text[at] == '.')) {
+    if (zero_number && !digit(at)) {
       for (size_t k = zero + 1; k < at; ++k) text[k] = ' ';
       i = at - 1;
+      continue;
+    }
+    const size_t tiny_end = after_word ? 0 : UnderflowingNumberEnd(text, zero);
+    if (tiny_end != 0) {
+      text[zero] = '0';
+      for (size_t k = zero + 1; k < tiny_end; ++k) text[k] = ' ';
+      i = tiny_end - 1;
       continue;
     }
     i = skip_to > i ? skip_to - 1 : i;
   }
 }
 
+// Whether BlankZeroNumbers could change text: some "0" followed by "." or
+// an exponent, or a negative exponent. Strings count too; that only costs a
+// needless look.
+bool MayHoldZeroNumbers(std::string_view text) {
+  const char* bytes = text.data();
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen places at a time.
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i dot = _mm_set1_epi8('.');
+  const __m128i e = _mm_set1_epi8('e');
+  const __m128i lower = _mm_set1_epi8(0x20);
+  for (; i + 17 <= text.size(); i += 16) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 1));
+    const __m128i after_zero = _mm_and_si128(
+        _mm_cmpeq_epi8(here, zero),
+        _mm_or_si128(_mm_cmpeq_epi8(next, dot), _mm_cmpeq_epi8(_mm_or_si128(next, lower), e)));
+    if (_mm_movemask_epi8(after_zero) != 0) return true;
+  }
+#endif
+  // Eight places at a time: a byte of Equal(word, c) has its high bit set
+  // where the byte of word is c.
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  const auto equal = [](uint64_t word, unsigned char c) {
+    const uint64_t diff = word ^ (0x0101010101010101ull * c);
+    return ~(((diff & kLow7) + kLow7) | diff | kLow7);
+  };
+  for (; i + 9 <= text.size(); i += 8) {
+    uint64_t here;
+    uint64_t next;
+    std::memcpy(&here, bytes + i, 8);
+    std::memcpy(&next, bytes + i + 1, 8);
+    const uint64_t folded = next | 0x2020202020202020ull;
+    if ((equal(here, '0') & (equal(next, '.') | equal(folded, 'e'))) != 0) return true;
+    if ((equal(here | 0x2020202020202020ull, 'e') & equal(next, '-')) != 0) return true;
+  }
+  for (; i + 1 < text.size(); ++i) {
+    const char next = static_cast<char>(bytes[i + 1] | 0x20);
+    if (bytes[i] == '0' && (bytes[i + 1] == '.' || next == 'e')) return true;
+    if ((bytes[i] | 0x20) == 'e' && bytes[i + 1] == '-') return true;
+  }
+  return false;
+}
+
+// The UTF-8 text a document was parsed in place in: its strings stay there.
+// Held through a pointer, so that the characters never move.
+using ParsedText = std::unique_ptr<std::string>;
+
 // Parses the GBK source text of a script value into *doc. via_eval: the
 // engine would hand the value to eval, which gives nothing for a blank text
-// and would run a string as script.
-LiteralResult ParseLiteral(const std::string& gbk, bool via_eval, Document* doc) {
+// and would run a string as script. With in_place, the document is parsed in
+// place and its text handed over in *in_place: it must live as long as the
+// document.
+LiteralResult ParseLiteral(const std::string& gbk, bool via_eval, Document* doc,
+                           ParsedText* in_place = nullptr) {
   LiteralResult result;
   if (gbk.size() > kMaxJsonTextBytes) {
     result.kind = Literal::kTooLarge;
     return result;
   }
   result.utf8 = ToUtf8(gbk);
-  std::string parsed = result.utf8;
-  BlankZeroNumbers(&parsed);
-  std::string_view text = parsed;
+  std::string blanked;
+  if (MayHoldZeroNumbers(result.utf8)) {
+    blanked = result.utf8;
+    BlankZeroNumbers(&blanked);
+  }
+  std::string_view text = blanked.empty() ? result.utf8 : blanked;
   size_t begin = 0;
   size_t length = 0;
   while (begin < text.size() && IsJsBlank(DecodeUtf8(text, begin, &length))) begin += length;
@@ -818,9 +1121,29 @@ LiteralResult ParseLiteral(const std::string& gbk, bool via_eval, Document* doc)
     result.kind = Literal::kNothing;
     return result;
   }
-  doc->Parse<kParseFlags>(text.data() + begin, end - begin);
+  ParsedText parsed;
+  size_t parsed_from = begin;
+  if (in_place == nullptr) {
+    doc->Parse<kParseFlags>(text.data() + begin, end - begin);
+  } else {
+    // The parse of a counted text first passes over the bytes of a UTF-8
+    // byte order mark, each only where it stands; so does this one, so that
+    // errors have the same places.
+    for (unsigned char mark : {0xEF, 0xBB, 0xBF}) {
+      if (parsed_from < end && static_cast<unsigned char>(text[parsed_from]) == mark) {
+        ++parsed_from;
+      }
+    }
+    // The text is taken over (a failure converts it again for its place).
+    parsed = std::make_unique<std::string>(blanked.empty() ? std::move(result.utf8)
+                                                           : std::move(blanked));
+    if (end < parsed->size()) (*parsed)[end] = '\0';
+    doc->ParseInsitu<kParseFlags>(&(*parsed)[parsed_from]);
+  }
+  const bool failed = doc->HasParseError() || (via_eval && doc->IsString());
+  if (failed && parsed != nullptr) result.utf8 = ToUtf8(gbk);
   if (doc->HasParseError()) {
-    result.offset = begin + doc->GetErrorOffset();
+    result.offset = parsed_from + doc->GetErrorOffset();
     result.code = doc->GetParseError();
     return result;
   }
@@ -830,6 +1153,7 @@ LiteralResult ParseLiteral(const std::string& gbk, bool via_eval, Document* doc)
     return result;
   }
   MergeRepeatedNamesEverywhere(doc);
+  if (in_place != nullptr) *in_place = std::move(parsed);
   result.kind = Literal::kValue;
   return result;
 }
@@ -906,16 +1230,20 @@ std::unique_ptr<Document> ParseItem(const std::string& value, bool is_code) {
 // The engine
 
 // One document per variable name (UTF-8); a variable without a document
-// holds nothing. Large objects get an index of their member names, dropped
-// on every change so that it never outlives the members it points into.
+// holds nothing. A document parsed in place keeps its text beside it. Large
+// objects get an index of their member names, dropped on every change so
+// that it never outlives the members it points into.
 class JsonEngine {
  public:
   Document* Find(const std::string& name) {
     auto found = variables_.find(name);
-    return found == variables_.end() ? nullptr : found->second.get();
+    return found == variables_.end() ? nullptr : found->second.doc.get();
   }
-  void Install(const std::string& name, std::unique_ptr<Document> doc) {
-    variables_[name] = std::move(doc);
+  void Install(const std::string& name, std::unique_ptr<Document> doc,
+               ParsedText text = nullptr) {
+    Variable& variable = variables_[name];
+    variable.doc = std::move(doc);  // the old document goes before its text
+    variable.text = std::move(text);
     Changed();
   }
   void Undefine(const std::string& name) {
@@ -946,7 +1274,11 @@ class JsonEngine {
   void Changed() { member_index_.clear(); }
 
  private:
-  std::map<std::string, std::unique_ptr<Document>> variables_;
+  struct Variable {
+    ParsedText text;
+    std::unique_ptr<Document> doc;  // after text: destroyed first
+  };
+  std::map<std::string, Variable> variables_;
   std::unordered_map<const Value*, std::unordered_map<std::string_view, SizeType>> member_index_;
 };
 
@@ -1042,6 +1374,41 @@ std::optional<std::string> JsonOf(const Ref& ref) {
 std::string JsonText(const Ref& ref) {
   std::optional<std::string> json = JsonOf(ref);
   return json ? Output(*json) : std::string();
+}
+
+// The last text read back and what it read back as, for readers of lists
+// whose members repeat a few texts.
+struct LastOutput {
+  std::string utf8;
+  std::string gbk;
+};
+
+// String() of what a chain gave, read back into *gbk; empty for an error,
+// nothing or null. *utf8 is room to build it in.
+void TextOf(const Ref& ref, std::string* utf8, std::string* gbk, LastOutput* last = nullptr) {
+  if (ref.kind == Ref::kLength) {
+    *gbk = JsNumberText(ref.length);
+    return;
+  }
+  gbk->clear();
+  if (!IsPresent(ref)) return;
+  if (last != nullptr && ref.value->IsString() && StringOf(*ref.value) == last->utf8) {
+    *gbk = last->gbk;
+    return;
+  }
+  utf8->clear();
+  AppendJsText(*ref.value, utf8);
+  if (last != nullptr && *utf8 == last->utf8) {
+    *gbk = last->gbk;
+    return;
+  }
+  if (utf8->find(kBackslashStandIn) != std::string::npos || !TableUtf8ToGbk(*utf8, gbk)) {
+    *gbk = Output(*utf8);
+  }
+  if (last != nullptr) {
+    last->utf8 = *utf8;
+    last->gbk = *gbk;
+  }
 }
 
 // Assigns value to chain as "chain = value" does in a sloppy-mode script.
@@ -1272,7 +1639,8 @@ bool JsonPathReader::Parse(const std::string& text, bool is_code, JsonErrorInfo*
     }
     engine->Install(root, std::make_unique<Document>());
     auto doc = std::make_unique<Document>();
-    LiteralResult result = ParseLiteral(text, !is_code, doc.get());
+    ParsedText parsed;
+    LiteralResult result = ParseLiteral(text, !is_code, doc.get(), &parsed);
     if (result.kind == Literal::kNothing) {
       engine->Undefine(root);
       return false;
@@ -1282,7 +1650,7 @@ bool JsonPathReader::Parse(const std::string& text, bool is_code, JsonErrorInfo*
       return false;
     }
     bool present = !doc->IsNull();
-    engine->Install(root, std::move(doc));
+    engine->Install(root, std::move(doc), std::move(parsed));
     return present;
   });
 }
@@ -1293,12 +1661,143 @@ std::string JsonPathReader::GetText(const std::string& path, bool as_json) const
     if (!Locate(engine_, root_variable_, path, &at)) return std::string();
     Ref ref = at.Read();
     if (as_json) return JsonText(ref);
-    if (ref.kind == Ref::kLength) return JsNumberText(ref.length);
-    if (!IsPresent(ref)) return std::string();
+    std::string utf8;
     std::string text;
-    AppendJsText(*ref.value, &text);
-    return Output(text);
+    TextOf(ref, &utf8, &text);
+    return text;
   });
+}
+
+namespace {
+
+// A member name as a bracketed key of a path.
+std::string QuotedKey(const std::string& name) {
+  return "['" + ReplaceAll(ReplaceAll(name, "\\", "\\\\"), "'", "\\'") + "']";
+}
+
+// A walk over the members of one object that reads fields of each directly
+// instead of by the paths ReadMemberFields stands for. It is taken only where
+// the two are known to agree:
+// - the object's path does not begin with the variable name, so it and the
+//   members' paths are all read after the variable name, and it converts
+//   whole characters only, so the members' paths parse as its chain followed
+//   by the member's key and the field's chain;
+// - every member name is ASCII without CR or LF, so MemberNames gives the
+//   names as they are (but an empty last one), and each name's key reads back
+//   as the name, which names that member alone (an object's names are
+//   distinct).
+struct MemberWalk {
+  JsonEngine* engine = nullptr;
+  Value* object = nullptr;
+  SizeType count = 0;  // the members MemberNames names
+  // Each field's chain after the member; nothing for a field that makes a
+  // bad path.
+  std::vector<std::optional<std::vector<std::string>>> fields;
+};
+
+// Whether MemberNames and a quoted key give a name back unchanged.
+bool NameReadsAsItself(const Value& name) {
+  for (char c : StringOf(name)) {
+    if (static_cast<unsigned char>(c) >= 0x80 || c == '\r' || c == '\n') return false;
+  }
+  return true;
+}
+
+// Prepares the walk for the object at path; false where it cannot be taken.
+bool PlanMemberWalk(const std::shared_ptr<JsonEngine>& engine, const std::string& variable,
+                    const std::string& path, const std::vector<std::string>& fields,
+                    MemberWalk* walk) {
+  std::string root;
+  walk->engine = UsableEngine(engine, variable, &root);
+  if (walk->engine == nullptr || path.compare(0, variable.size(), variable) == 0) return false;
+  std::string full = variable;
+  if (!path.empty()) full += (path[0] == '[' ? "" : ".") + path;
+  std::string full_utf8;
+  JsPath chain;
+  if (!TableGbkToUtf8(full, &full_utf8) || !ParseJsPath(full_utf8, &chain)) return false;
+  Ref ref = Evaluate(*walk->engine, chain);
+  if (!Holds(ref, rapidjson::kObjectType)) return false;
+  walk->object = ref.value;
+  const auto members = walk->object->MemberBegin();
+  walk->count = walk->object->MemberCount();
+  for (SizeType i = 0; i < walk->count; ++i) {
+    if (!NameReadsAsItself(members[i].name)) return false;
+  }
+  if (walk->count > 0 && members[walk->count - 1].name.GetStringLength() == 0) --walk->count;
+  for (const std::string& field : fields) {
+    JsPath tail;
+    if (ParseJsPath(ToUtf8("x." + field), &tail)) {
+      walk->fields.emplace_back(std::move(tail.keys));
+    } else {
+      walk->fields.emplace_back();
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int JsonPathReader::ReadMemberFields(const std::string& path,
+                                     const std::vector<std::string>& fields,
+                                     const MemberVisitor& visit) const {
+  std::vector<std::string> texts;
+  std::vector<LastOutput> last;
+  MemberWalk walk;
+  bool walking = false;
+  if (!Guarded(false, [&] {
+        texts.resize(fields.size());
+        last.resize(fields.size());
+        walking = PlanMemberWalk(engine_, root_variable_, path, fields, &walk);
+        return true;
+      })) {
+    return 0;
+  }
+  const auto clear_texts = [&texts] {
+    for (std::string& text : texts) text.clear();
+  };
+  if (!walking) {
+    std::vector<std::string> names;
+    MemberNames(&names, path);
+    for (const std::string& name : names) {
+      if (!Guarded(false, [&] {
+            const std::string member = path + QuotedKey(name) + ".";
+            for (size_t i = 0; i < fields.size(); ++i) texts[i] = GetText(member + fields[i]);
+            return true;
+          })) {
+        clear_texts();
+      }
+      visit(name, texts);
+    }
+    return static_cast<int>(names.size());
+  }
+  std::string name;
+  std::string utf8;
+  for (SizeType m = 0; m < walk.count; ++m) {
+    auto& member = walk.object->MemberBegin()[m];
+    if (!Guarded(false, [&] {
+          name.assign(StringOf(member.name));
+          return true;
+        })) {
+      continue;
+    }
+    if (!Guarded(false, [&] {
+          for (size_t i = 0; i < fields.size(); ++i) {
+            texts[i].clear();
+            if (!walk.fields[i]) continue;
+            Ref ref = ValueRef(&member.value);
+            for (const std::string& key : *walk.fields[i]) {
+              if (ref.kind == Ref::kError) break;
+              ref = MemberOf(*walk.engine, ref, key);
+            }
+            TextOf(ref, &utf8, &texts[i], &last[i]);
+          }
+          return true;
+        })) {
+      clear_texts();
+    }
+    visit(name, texts);
+  }
+  return static_cast<int>(walk.count);
 }
 
 int JsonPathReader::MemberNames(std::vector<std::string>* names, const std::string& path) const {

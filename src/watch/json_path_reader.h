@@ -75,6 +75,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -150,6 +151,17 @@ class JsonPathReader {
   // split again, so a name holding CR LF comes out in pieces and an empty last
   // name is dropped.
   int MemberNames(std::vector<std::string>* names, const std::string& path) const;
+  // Reads fields of every member of the plain object at path in one pass,
+  // as the poller reads a list of accounts: for each name that
+  // MemberNames(names, path) gives, in that order, calls visit(name, texts)
+  // with texts[i] what GetText(path + "['" + key + "']." + fields[i]) answers,
+  // key being the name with its backslashes and single quotes (whole
+  // characters) each escaped by a backslash. visit must not change the
+  // documents of this reader's engine. Answers the count of names.
+  using MemberVisitor =
+      std::function<void(const std::string& name, const std::vector<std::string>& texts)>;
+  int ReadMemberFields(const std::string& path, const std::vector<std::string>& fields,
+                       const MemberVisitor& visit) const;
   // Releases the engine and forgets the variable name.
   void Destroy();
 

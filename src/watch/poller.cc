@@ -84,41 +84,34 @@ void PollDr(WatchContext& watch, const DataPaths& data) {
   }
 }
 
-// A bracketed, quoted member name for a path; the name's quotes and
-// backslashes escaped so it stays one name.
-std::string QuotedMember(const std::string& name) {
-  return "['" + ReplaceAll(ReplaceAll(name, "\\", "\\\\"), "'", "\\'") + "']";
-}
-
 void PollXlz(WatchContext& watch, const DataPaths& data, JsonPathReader& reader) {
   if (!reader.Parse(watch.xlz.GetFrameworkQq())) return;
-  std::vector<std::string> accounts;
-  reader.MemberNames(&accounts, "QQlist");
-  for (const std::string& account : accounts) {
-    if (!IsSafeAccountName(account)) continue;
-    const std::string info = reader.GetText("QQlist" + QuotedMember(account) + ".登录信息");
+  // For each account A: QQlist['A'].登录信息.
+  reader.ReadMemberFields("QQlist", {"登录信息"}, [&](const std::string& account,
+                                                      const std::vector<std::string>& texts) {
+    if (!IsSafeAccountName(account)) return;
+    const std::string& info = texts[0];
     AccountRecordState state(data, account);
     if (info == kLoggedIn) state.Report(true);
     if (info == kXlzLapsed || info == kXlzLoggedOff) state.Report(false);
     state.Write(watch.host);
-  }
+  });
 }
 
 void PollDulu(WatchContext& watch, const DataPaths& data, JsonPathReader& reader) {
   if (!reader.Parse(watch.dulu.GetFrameworkAccounts())) return;
-  std::vector<std::string> accounts;
-  reader.MemberNames(&accounts, "");
-  for (const std::string& account : accounts) {
-    if (!IsSafeAccountName(account)) continue;
-    const std::string member = QuotedMember(account);
-    const std::string info = reader.GetText(member + ".附加信息");
-    const std::string status = reader.GetText(member + ".状态");
+  // For each account A: ['A'].附加信息 and ['A'].状态.
+  reader.ReadMemberFields("", {"附加信息", "状态"}, [&](const std::string& account,
+                                                       const std::vector<std::string>& texts) {
+    if (!IsSafeAccountName(account)) return;
+    const std::string& info = texts[0];
+    const std::string& status = texts[1];
     AccountRecordState state(data, account);
     if (info == kLoggedIn) state.Report(true);
     if (info == kDuluLapsed) state.Report(false);
     if (status == kDuluOfflineStatus) state.Report(false);
     state.Write(watch.host);
-  }
+  });
 }
 
 }  // namespace

@@ -464,5 +464,175 @@ TEST(JsonPathReaderNumbersTest, ZeroWithAnyExponentIsZero) {
   }
 }
 
+TEST(JsonPathReaderNumbersTest, NumbersTooSmallForADoubleAreZero) {
+  // RapidJSON 1.1 reads these past the end of its table of powers of ten, a
+  // segmentation fault outside the sanitizers (found by json_path_fuzz).
+  const std::string digits = "14544493135557296129";
+  const std::string hundred(100, '7');
+  JsonPathReader reader("da");
+  reader.Initialize();
+  ASSERT_TRUE(reader.Parse("[0." + std::string(330, '0') + digits + ", 1." + hundred + "e-420, -" +
+                           digits + "e-400, 1e-300, 0." + std::string(300, '0') + digits +
+                           ", 5e-324, 1." + hundred + "e-320, \"1e-400\"]"));
+  EXPECT_EQ("0", reader.GetText("[0]"));
+  EXPECT_EQ("0", reader.GetText("[1]"));
+  EXPECT_EQ("0", reader.GetText("[2]"));
+  EXPECT_EQ("1e-300", reader.GetText("[3]")) << "small numbers a double holds are kept";
+  EXPECT_EQ("1.4544493135557296e-301", reader.GetText("[4]"));
+  EXPECT_EQ("5e-324", reader.GetText("[5]"));
+  EXPECT_EQ("1.7776e-320", reader.GetText("[6]")) << "a subnormal, as JavaScript prints it";
+  EXPECT_EQ("1e-400", reader.GetText("[7]")) << "strings are left alone";
+  JsonErrorInfo error;
+  EXPECT_FALSE(reader.Parse("[1e-400.5]", false, &error)) << "a stray dot stays an error";
+  EXPECT_EQ(7, error.column);
+}
+
+TEST(JsonPathReaderNumbersTest, ZerosBeforeAStrayDotAreRefusedWhereTheDotStands) {
+  // A long fraction of zeros followed by "." once reached RapidJSON's exact
+  // reading, which counts the leading zeros of zero (found by json_path_fuzz).
+  JsonPathReader reader("da");
+  reader.Initialize();
+  const std::string zeros = "0." + std::string(34, '0');
+  for (const std::string& text : {zeros + ".E0", "[" + zeros + ".5]", "{\"a\":-" + zeros + "e5.}"}) {
+    JsonErrorInfo error;
+    EXPECT_FALSE(reader.Parse(text, false, &error)) << text;
+    EXPECT_EQ(kJsonSyntaxError, error.number) << text;
+    EXPECT_EQ(static_cast<int32_t>(text.find('.', text.find(zeros) + 2)), error.column) << text;
+  }
+}
+
+}  // namespace
+}  // namespace lanfeng
+
+namespace lanfeng {
+namespace {
+
+using Visits = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+Visits ReadFields(const JsonPathReader& reader, const std::string& path,
+                  const std::vector<std::string>& fields, int* count = nullptr) {
+  Visits visits;
+  int answered = reader.ReadMemberFields(
+      path, fields, [&visits](const std::string& name, const std::vector<std::string>& texts) {
+        visits.emplace_back(name, texts);
+      });
+  EXPECT_EQ(static_cast<int>(visits.size()), answered);
+  if (count != nullptr) *count = answered;
+  return visits;
+}
+
+// What ReadMemberFields stands for: the names, then one path per name and field.
+Visits ReadFieldsByPaths(const JsonPathReader& reader, const std::string& path,
+                         const std::vector<std::string>& fields) {
+  Visits visits;
+  std::vector<std::string> names;
+  reader.MemberNames(&names, path);
+  for (const std::string& name : names) {
+    const std::string key = "['" + ReplaceAll(ReplaceAll(name, "\\", "\\\\"), "'", "\\'") + "']";
+    std::vector<std::string> texts;
+    for (const std::string& field : fields) {
+      texts.push_back(reader.GetText(path + key + "." + field));
+    }
+    visits.emplace_back(name, texts);
+  }
+  return visits;
+}
+
+TEST(JsonPathReaderMemberFieldsTest, ReadsTheHostListsInOnePass) {
+  JsonPathReader xlz = ReaderOf(
+      R"({"QQlist":{"10001":{"登录信息":"登录成功"},"10002":{"登录信息":"下线成功"},"10003":{}}})");
+  EXPECT_EQ((Visits{{"10001", {"登录成功"}}, {"10002", {"下线成功"}}, {"10003", {""}}}),
+            ReadFields(xlz, "QQlist", {"登录信息"}));
+
+  JsonPathReader dulu = ReaderOf(
+      R"({"10001":{"附加信息":"你的帐号当前登录已失效，请重新登录。","状态":0},)"
+      R"("10002":{"附加信息":"你的帐号当前登录已失效，请重新登录。","状态":1},"10003":5})");
+  EXPECT_EQ((Visits{{"10001", {"你的帐号当前登录已失效，请重新登录。", "0"}},
+                    {"10002", {"你的帐号当前登录已失效，请重新登录。", "1"}},
+                    {"10003", {"", ""}}}),
+            ReadFields(dulu, "", {"附加信息", "状态"}));
+
+  int count = -1;
+  for (const char* not_an_object : {"QQlist.10001.登录信息", "missing", "QQlist[", "QQlist.x.y"}) {
+    EXPECT_EQ(Visits(), ReadFields(xlz, not_an_object, {"登录信息"}, &count)) << not_an_object;
+    EXPECT_EQ(0, count);
+  }
+  JsonPathReader fresh;
+  EXPECT_EQ(Visits(), ReadFields(fresh, "", {"x"}, &count));
+  EXPECT_EQ(0, count);
+}
+
+// The one pass reads names the way MemberNames gives them and each field the
+// way GetText reads its path, whatever the names, the object's path, the
+// fields and the variable name.
+TEST(JsonPathReaderMemberFieldsTest, AgreesWithNamesAndPaths) {
+  const std::string members =
+      R"({"1":{"a":"x","b":{"c":[1,2]},"登录信息":"\u2400\\"},"a'b\\c":{"a":"quoted"},)"
+      R"("length":{"a":true},"7":"text","8":null,"9":[{"a":1}],"10":{"a":{}},"":{"a":"last"}})";
+  const std::string odd_names =
+      R"({"x\r\ny":{"a":1},"x":{"a":"x"},"\u4e57":{"a":"trail 5C"},"登录":{"a":"中文"},)"
+      R"("\ud83d\ude00":{"a":"?"},"l\nf":{"a":2},"":{"a":"middle"},"y":{"a":"y"}})";
+  const std::vector<std::string> documents = {
+      members,
+      odd_names,
+      R"({"QQlist":)" + members + R"(,"da":)" + odd_names + R"(,"data":{"z":{"a":"in data"}}})",
+      R"({"da":{"QQlist":{"k":{"a":"inner"}}},"QQlist":{"k":{"a":"outer"}}})",
+      R"({"a":{"a":{"a":"deep"}}})",
+      R"([{"a":1},{"a":2}])",
+  };
+  const std::vector<std::string> paths = {"",          "QQlist",  "da",     "da.QQlist", "data",
+                                          "['QQlist']", "QQlist ", "da.da",  "a",         "a.a",
+                                          "数据",        "\x81",    "missing"};
+  const std::vector<std::vector<std::string>> field_lists = {
+      {"a"}, {"登录信息", "a"}, {"b.c", "b.c[1]", "length", "a.length"}, {"", "a b", "[0]", "a."}};
+  for (const char* variable : {"da", "d", "数据"}) {
+    for (const std::string& document : documents) {
+      JsonPathReader reader(variable);
+      reader.Initialize();
+      ASSERT_TRUE(reader.Parse(document)) << document;
+      for (const std::string& path : paths) {
+        for (const std::vector<std::string>& fields : field_lists) {
+          EXPECT_EQ(ReadFieldsByPaths(reader, path, fields), ReadFields(reader, path, fields))
+              << variable << " | " << GbkForDisplay(document) << " | " << GbkForDisplay(path)
+              << " | " << GbkForDisplay(fields[0]);
+        }
+      }
+    }
+  }
+}
+
+TEST(JsonPathReaderMemberFieldsTest, FollowsEditsOfTheList) {
+  JsonPathReader reader = ReaderOf(R"({"QQlist":{"1":{"s":"a"},"2":{"s":"b"}}})");
+  ASSERT_TRUE(reader.SetValue("QQlist['3']", "{}", true));
+  ASSERT_TRUE(reader.SetValue("QQlist['3'].s", "c\\d"));
+  ASSERT_TRUE(reader.Remove("QQlist['1']"));
+  ASSERT_TRUE(reader.SetValue("QQlist", R"({"2":{"s":"B"},"4":{"s":4}})", true));
+  EXPECT_EQ((Visits{{"2", {"B"}}, {"3", {"c\\d"}}, {"4", {"4"}}}), ReadFields(reader, "QQlist", {"s"}));
+  EXPECT_EQ(ReadFieldsByPaths(reader, "QQlist", {"s"}), ReadFields(reader, "QQlist", {"s"}));
+}
+
+// Parse keeps the parsed text as the document's strings: they live as long
+// as the document, across copies of the reader and a later Parse.
+TEST(JsonPathReaderMemberFieldsTest, ParsedStringsLiveAsLongAsTheirDocument) {
+  JsonPathReader reader = ReaderOf(R"({"s":"a\u0041\n\"\\b","k\u00e9":{"t":"登录"}})");
+  JsonPathReader copy = reader.Copy();
+  JsonPathReader object = reader.GetObject("");
+  EXPECT_EQ("aA\n\"\\b", copy.GetText("s"));
+  ASSERT_TRUE(copy.SetValue("moved", R"({"u":"new"})", true));
+  ASSERT_TRUE(reader.Parse(R"({"s":"other"})"));
+  EXPECT_EQ("other", copy.GetText("s"));
+  EXPECT_EQ("aA\n\"\\b", object.GetText("s"));
+  EXPECT_GBK_EQ("登录", object.GetText("['k\xA8\xA6'].t"));
+
+  // Errors keep their places: a text opening with ￥ (EF BF A5 in UTF-8)
+  // has its first two bytes passed over as if they began a byte order mark.
+  JsonErrorInfo error;
+  EXPECT_FALSE(reader.Parse("￥{}", false, &error));
+  EXPECT_EQ(kJsonSyntaxError, error.number);
+  EXPECT_EQ(2, error.column);
+  EXPECT_FALSE(reader.Parse(" ￥ 1", false, &error));
+  EXPECT_EQ(3, error.column);
+}
+
 }  // namespace
 }  // namespace lanfeng

@@ -84,6 +84,27 @@ TEST_F(PollerTest, DuluChecksJudgeByTheOneStateReadFirst) {
   EXPECT_EQ("3", State("20004"));
 }
 
+TEST_F(PollerTest, ListedNamesAreTheAccountsWhateverTheirCharacters) {
+  UseHost(kXlzHost);
+  SetState("10002", "2");
+  hostsim::SetXlzAccountList(
+      "{\"QQlist\":{\"账号甲\":{\"登录信息\":\"登录成功\"},"
+      "\"10001\\r\\n10002\":{\"登录信息\":\"登录成功\"},\"10002\":{\"登录信息\":\"下线成功\"}}}");
+  Poll();
+  EXPECT_EQ("1", State("账号甲"));
+  // A name holding CR LF is listed as its pieces, each read as a name of its
+  // own: 10001 names no member, 10002 is read twice and moved once.
+  EXPECT_EQ("", State("10001"));
+  EXPECT_EQ("3", State("10002"));
+
+  UseHost(kDuluHost);
+  SetState("账号乙", "2");
+  hostsim::SetDuluAccountList("{\"账号乙\":{\"附加信息\":\"\",\"状态\":0},\"a'b\":{\"状态\":0}}");
+  Poll();
+  EXPECT_EQ("3", State("账号乙"));
+  EXPECT_EQ("3", State("a'b"));
+}
+
 TEST_F(PollerTest, WithoutAHostThePassLogsItsStartLineOnly) {
   UseHost(kNoHost);
   Poll();  // Log writes nothing without a host

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "runtime/gbk_text.h"
 #include "runtime/ini_file.h"
 #include "watch/account_state.h"
@@ -67,8 +68,15 @@ std::vector<std::string> SplitDrList(const std::string& list) {
   return accounts;
 }
 
+// Unloading: a pass stops before its next account (the rest are polled
+// after the next load), so that the host's unload is not held up by a long
+// list.
+bool Unloading(const TaskQueueRef& this_thread) { return StopRequested(this_thread); }
+
 void PollDr(WatchContext& watch, const DataPaths& data) {
+  const TaskQueueRef this_thread = ThisThreadQueue();
   for (const std::string& account : SplitDrList(watch.dr.GetOnLineList())) {
+    if (Unloading(this_thread)) return;
     if (!IsSafeAccountName(account)) continue;
     AccountRecordState state(data, account);
     watch.host.Log("DR在线账号：" + account);
@@ -76,6 +84,7 @@ void PollDr(WatchContext& watch, const DataPaths& data) {
     state.Write(watch.host);
   }
   for (const std::string& account : SplitDrList(watch.dr.GetOffLineList())) {
+    if (Unloading(this_thread)) return;
     if (!IsSafeAccountName(account)) continue;
     AccountRecordState state(data, account);
     watch.host.Log("DR离线账号：" + account);
@@ -86,10 +95,11 @@ void PollDr(WatchContext& watch, const DataPaths& data) {
 
 void PollXlz(WatchContext& watch, const DataPaths& data, JsonPathReader& reader) {
   if (!reader.Parse(watch.xlz.GetFrameworkQq())) return;
+  const TaskQueueRef this_thread = ThisThreadQueue();
   // For each account A: QQlist['A'].登录信息.
   reader.ReadMemberFields("QQlist", {"登录信息"}, [&](const std::string& account,
                                                       const std::vector<std::string>& texts) {
-    if (!IsSafeAccountName(account)) return;
+    if (Unloading(this_thread) || !IsSafeAccountName(account)) return;
     const std::string& info = texts[0];
     AccountRecordState state(data, account);
     if (info == kLoggedIn) state.Report(true);
@@ -100,10 +110,11 @@ void PollXlz(WatchContext& watch, const DataPaths& data, JsonPathReader& reader)
 
 void PollDulu(WatchContext& watch, const DataPaths& data, JsonPathReader& reader) {
   if (!reader.Parse(watch.dulu.GetFrameworkAccounts())) return;
+  const TaskQueueRef this_thread = ThisThreadQueue();
   // For each account A: ['A'].附加信息 and ['A'].状态.
   reader.ReadMemberFields("", {"附加信息", "状态"}, [&](const std::string& account,
                                                        const std::vector<std::string>& texts) {
-    if (!IsSafeAccountName(account)) return;
+    if (Unloading(this_thread) || !IsSafeAccountName(account)) return;
     const std::string& info = texts[0];
     const std::string& status = texts[1];
     AccountRecordState state(data, account);

@@ -22,4 +22,9 @@ uint32_t Crc32c(const void* data, size_t size, uint32_t crc = 0);
 // The same sum, always from the table (processors without SSE4.2).
 uint32_t Crc32cPortable(const void* data, size_t size, uint32_t crc = 0);
 
+// The sum (from 0) of a text: the bytes at data up to its first NUL, or all
+// size bytes when there is none. Sets *length to the number of bytes summed.
+// One pass, for keys that are hashed and measured together.
+uint32_t Crc32cText(const char* data, size_t size, size_t* length);
+
 }  // namespace lanfeng

@@ -12,6 +12,10 @@
 
 #include "host/crc32c.h"
 
+#if defined(__x86_64__)
+#include <nmmintrin.h>
+#endif
+
 namespace lanfeng {
 namespace {
 
@@ -118,12 +122,6 @@ uint64_t DoubleBits(double value) {
   return bits;
 }
 
-double DoubleFromBits(uint64_t bits) {
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
 // The record bits of a scalar value for value type `type`; false when the
 // value is not of a kind the type takes or is out of its range.
 bool EncodeScalar(int32_t type, const MapValue& value, uint64_t* bits) {
@@ -175,11 +173,15 @@ bool EncodeBytes(int32_t type, const MapValue& value, std::string_view* bytes) {
 }
 
 void AppendU32(std::string* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(value >> (8 * i)));
+  char bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+  out->append(bytes, sizeof bytes);
 }
 
 void AppendU64(std::string* out, uint64_t value) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<char>(value >> (8 * i)));
+  char bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+  out->append(bytes, sizeof bytes);
 }
 
 void AppendText(std::string* out, std::string_view text) {
@@ -405,8 +407,218 @@ class NodePool {
 
 }  // namespace
 
-// All memory of one map: the bucket array and large blocks straight from the
-// private heap, nodes and value copies from the pool unless the map asked for
+struct TypedHashMap::KeyView {
+  uint64_t number = 0;
+  std::string_view bytes;
+  uint32_t hash = 0;  // for 64-bit keys only filled in when the key is added
+};
+
+namespace map_internal {
+
+// One entry of a map of text or byte keys. A key of up to kInlineKey bytes
+// sits in the slot itself, at the end of `words` with zeros before it: two
+// keys are then the same when their lengths and words are, and the key's
+// CRC32C is the sum of the three words, since zeros before a text do not
+// change a sum that starts from 0. A longer key has a block (see
+// Storage::NewBlock) whose address is words[0].
+struct TextSlot {
+  uint64_t words[3];
+  uint32_t length;
+  uint64_t value;  // as in Slot
+};
+
+}  // namespace map_internal
+
+namespace {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "slots hold keys in little-endian words");
+
+using map_internal::kFreeTag;
+using map_internal::kGroupWidth;
+using map_internal::NarrowSlot;
+using map_internal::Slot;
+using map_internal::SlotInfo;
+using map_internal::Spread;
+using map_internal::TagGroup;
+using map_internal::TagMatches;
+using map_internal::TagOf;
+using map_internal::TextSlot;
+
+constexpr size_t kInlineKey = sizeof(TextSlot::words);
+constexpr size_t kFewestSlots = 16;
+
+// The slot table keeps at least 1/8 of its slots free, so every probe ends at
+// a free slot within a few groups.
+uint64_t MostEntriesIn(size_t slots) { return uint64_t{slots} - slots / 8; }
+
+size_t TagBytes(size_t slots) { return slots + kGroupWidth - 1; }
+
+// The table's block: tags, then slots and infos, each aligned for its type.
+size_t SlotsOffset(size_t slots) { return (TagBytes(slots) + 7) / 8 * 8; }
+
+// Key and value blocks: the 32-bit length, the bytes, a NUL.
+constexpr size_t kBlockHeader = 4;
+
+size_t BlockSize(size_t length) { return kBlockHeader + length + 1; }
+
+const char* BlockAt(uint64_t address) {
+  return reinterpret_cast<const char*>(static_cast<uintptr_t>(address));
+}
+
+uint32_t BlockLength(const char* block) {
+  uint32_t length;
+  std::memcpy(&length, block, sizeof length);
+  return length;
+}
+
+// The bytes of the block at address; empty for address 0.
+std::string_view BlockBytes(uint64_t address) {
+  if (address == 0) return {};
+  const char* block = BlockAt(address);
+  return {block + kBlockHeader, BlockLength(block)};
+}
+
+// The words of a key of up to kInlineKey bytes, as a TextSlot holds it.
+void InlineWords(std::string_view bytes, uint64_t (&words)[3]) {
+  char area[kInlineKey] = {};
+  std::memcpy(area + kInlineKey - bytes.size(), bytes.data(), bytes.size());
+  std::memcpy(words, area, sizeof area);
+}
+
+std::string_view InlineBytes(const TextSlot& slot) {
+  return {reinterpret_cast<const char*>(slot.words) + kInlineKey - slot.length, slot.length};
+}
+
+uint32_t Log2(uint32_t power_of_two) { return static_cast<uint32_t>(__builtin_ctz(power_of_two)); }
+
+// Entries given in insertion order as (bucket << 32 | slot index), sorted
+// stably by bucket (hash modulo capacity): the order in which chained
+// buckets, walked from index 0, would hold them. A radix sort, so a map of
+// 2^30 buckets costs no more than one of 16.
+std::vector<uint64_t> InBucketOrder(std::vector<uint64_t> entries, uint32_t capacity) {
+  const uint32_t bits = Log2(capacity);
+  const uint32_t passes = bits > 16 ? 2 : 1;
+  const uint32_t digit_bits = (bits + passes - 1) / passes;
+  const uint64_t digit_mask = (uint64_t{1} << digit_bits) - 1;
+  std::vector<uint64_t> sorted(entries.size());
+  std::vector<uint32_t> starts(size_t{1} << digit_bits);
+  for (uint32_t pass = 0; pass < passes; ++pass) {
+    const uint32_t shift = 32 + pass * digit_bits;
+    std::fill(starts.begin(), starts.end(), 0);
+    for (uint64_t entry : entries) ++starts[(entry >> shift) & digit_mask];
+    uint32_t start = 0;
+    for (uint32_t& count : starts) {
+      const uint32_t here = count;
+      count = start;
+      start += here;
+    }
+    for (uint64_t entry : entries) sorted[starts[(entry >> shift) & digit_mask]++] = entry;
+    entries.swap(sorted);
+  }
+  return entries;
+}
+
+// How many entries ahead Serialize fetches the slots it will write out:
+// enough to keep the memory busy, few enough to stay in the caches.
+constexpr size_t kFetchAhead = 8;
+
+// Moves every used slot of a table into a larger, empty one, where `spread`
+// (of a slot and its info) places it.
+template <typename Entry, typename SpreadOf>
+void MoveSlots(const uint8_t* old_tags, const Entry* old_entries, const SlotInfo* old_infos,
+               size_t old_slots, uint8_t* tags, Entry* entries, SlotInfo* infos, size_t mask,
+               SpreadOf spread_of) {
+  for (size_t at = 0; at < old_slots; ++at) {
+    if (old_tags[at] == kFreeTag) continue;
+    const uint64_t spread = spread_of(old_entries[at], old_infos[at]);
+    size_t place = static_cast<size_t>(spread >> 7) & mask;
+    for (;; place = (place + kGroupWidth) & mask) {
+      if (const TagMatches free = TagGroup(tags + place).Free()) {
+        place = (place + free.Lowest()) & mask;
+        break;
+      }
+    }
+    const uint8_t tag = TagOf(spread);
+    tags[place] = tag;
+    tags[((place - (kGroupWidth - 1)) & mask) + (kGroupWidth - 1)] = tag;
+    entries[place] = old_entries[at];
+    infos[place] = old_infos[at];
+  }
+}
+
+#if defined(__x86_64__)
+uint64_t Load64(const char* at) {
+  uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+uint32_t Load32(const char* at) {
+  uint32_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// Non-zero when a word has a zero byte (exact: a borrow only runs on from
+// one).
+uint64_t ZeroBytes(uint64_t word) {
+  return (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;
+}
+
+// A key of 1 to kInlineKey bytes in the words a TextSlot would hold it in,
+// read with whole-word loads that stay inside the key, so the cost does not
+// depend on its length. Sets *has_nul when the key has a NUL byte.
+void KeyWords(const char* key, size_t length, uint64_t (&words)[3], bool* has_nul) {
+  if (length >= 8) {
+    const uint64_t first = Load64(key);
+    const uint64_t last = Load64(key + length - 8);
+    uint64_t zeros = ZeroBytes(first) | ZeroBytes(last);
+    // Bytes before the last eight: the start of `first` moved to the top of
+    // the word before `last`, and for more than 16 bytes, the eight before
+    // those with the rest of `first` above them.
+    if (length >= 16) {
+      const uint64_t middle = Load64(key + length - 16);
+      zeros |= ZeroBytes(middle);
+      const size_t head = length - 16;  // 0 to 8
+      words[0] = head == 0 ? 0 : first << (8 * (8 - head));
+      words[1] = middle;
+    } else {
+      const size_t head = length - 8;  // 0 to 7
+      words[0] = 0;
+      words[1] = head == 0 ? 0 : first << (8 * (8 - head));
+    }
+    words[2] = last;
+    *has_nul = zeros != 0;
+    return;
+  }
+  uint64_t low;
+  if (length >= 4) {
+    low = Load32(key) | uint64_t{Load32(key + length - 4)} << (8 * (length - 4));
+  } else {
+    const auto byte = [key](size_t at) { return uint64_t{static_cast<unsigned char>(key[at])}; };
+    low = byte(0) | byte(length / 2) << (8 * (length / 2)) | byte(length - 1) << (8 * (length - 1));
+  }
+  *has_nul = ZeroBytes(low | (~uint64_t{0} << (8 * length))) != 0;
+  words[0] = 0;
+  words[1] = 0;
+  words[2] = low << (8 * (8 - length));
+}
+
+__attribute__((target("sse4.2"))) uint32_t Crc32cWords(const uint64_t (&words)[3]) {
+  return static_cast<uint32_t>(
+      _mm_crc32_u64(_mm_crc32_u64(_mm_crc32_u64(0, words[0]), words[1]), words[2]));
+}
+
+// CRC32C of the eight bytes of a 64-bit key, low byte first.
+__attribute__((target("sse4.2"))) uint32_t Crc32cKey(uint64_t key) {
+  return static_cast<uint32_t>(_mm_crc32_u64(0, key));
+}
+#endif
+
+}  // namespace
+
+// All memory of one map: the slot table and large blocks straight from the
+// private heap, key and value blocks from the pool unless the map asked for
 // direct allocation.
 class TypedHashMap::Storage {
  public:
@@ -424,14 +636,38 @@ class TypedHashMap::Storage {
     }
   }
 
-  // A zeroed array of count bucket heads; null when memory is short.
-  Node** AllocateBuckets(uint32_t count) {
-    size_t size;  // overflows only where size_t has 32 bits
-    if (__builtin_mul_overflow(count, sizeof(Node*), &size)) return nullptr;
-    return static_cast<Node**>(heap_.Allocate(size, true));
+  // A block holding bytes (see BlockSize), its address as a slot keeps it;
+  // 0 when memory is short.
+  uint64_t NewBlock(std::string_view bytes) {
+    char* block = static_cast<char*>(Allocate(BlockSize(bytes.size())));
+    if (block == nullptr) return 0;
+    const auto length = static_cast<uint32_t>(bytes.size());
+    std::memcpy(block, &length, sizeof length);
+    std::memcpy(block + kBlockHeader, bytes.data(), bytes.size());
+    block[kBlockHeader + bytes.size()] = '\0';
+    return reinterpret_cast<uintptr_t>(block);
   }
 
-  void FreeBuckets(Node** buckets) { heap_.Free(buckets); }
+  void FreeBlock(uint64_t address) {
+    if (address == 0) return;
+    const char* block = BlockAt(address);
+    Free(const_cast<char*>(block), BlockSize(BlockLength(block)));
+  }
+
+  // A table of `slots` free slots of slot_size bytes (tags, slots, infos;
+  // see SlotsOffset); null when memory is short.
+  uint8_t* AllocateTable(size_t slots, size_t slot_size) {
+    const size_t per_slot = slot_size + sizeof(SlotInfo);
+    if (slots > (std::numeric_limits<size_t>::max() - SlotsOffset(slots)) / per_slot) {
+      return nullptr;
+    }
+    auto* table =
+        static_cast<uint8_t*>(heap_.Allocate(SlotsOffset(slots) + slots * per_slot, true));
+    if (table != nullptr) std::memset(table, kFreeTag, TagBytes(slots));
+    return table;
+  }
+
+  void FreeTable(uint8_t* table) { heap_.Free(table); }
 
  private:
   bool Pooled(size_t size) const { return pooled_ && size <= kLargestPooledBlock; }
@@ -441,37 +677,16 @@ class TypedHashMap::Storage {
   bool pooled_;
 };
 
-// One entry. A text or byte key is stored right after the node, followed by
-// a NUL; integer keys sit in `number`.
-struct TypedHashMap::Node {
-  Node* next = nullptr;
-  uint32_t hash = 0;
-  uint32_t order = 0;  // the insertion number, for keep-order maps
-  uint64_t number = 0;
-  uint64_t scalar = 0;    // a scalar value, as its record bits
-  char* bytes = nullptr;  // a text or byte value: a private copy plus NUL; null when empty
-  uint32_t bytes_length = 0;
-  uint32_t key_length = 0;
-
-  char* key_data() { return reinterpret_cast<char*>(this + 1); }
-  std::string_view key() const { return {reinterpret_cast<const char*>(this + 1), key_length}; }
-  std::string_view value() const { return {bytes != nullptr ? bytes : "", bytes_length}; }
-};
-
-struct TypedHashMap::KeyView {
-  uint64_t number = 0;
-  std::string_view bytes;
-  uint32_t hash = 0;
-};
-
 TypedHashMap::TypedHashMap()
     : TypedHashMap(ProcessorHasCrc32c() ? KeyHashing::kCrc32c : KeyHashing::kMultiply31) {}
 
-TypedHashMap::TypedHashMap(KeyHashing hashing) : hashing_(hashing) {}
+TypedHashMap::TypedHashMap(KeyHashing hashing)
+    : crc_keys_(hashing == KeyHashing::kCrc32c && ProcessorHasCrc32c()), hashing_(hashing) {}
 
 TypedHashMap::~TypedHashMap() = default;
 
-TypedHashMap::TypedHashMap(TypedHashMap&& other) noexcept : hashing_(other.hashing_) {
+TypedHashMap::TypedHashMap(TypedHashMap&& other) noexcept
+    : crc_keys_(other.crc_keys_), hashing_(other.hashing_) {
   Swap(other);
 }
 
@@ -489,16 +704,47 @@ bool TypedHashMap::Configure(int32_t key_type, int32_t value_type, int32_t capac
   Release();
   std::unique_ptr<Storage> storage(new (std::nothrow) Storage(direct_allocation == 0));
   if (storage == nullptr) return false;
-  const uint32_t bucket_count = NormalCapacity(capacity);
-  Node** buckets = storage->AllocateBuckets(bucket_count);
-  if (buckets == nullptr) return false;
+  key_type = NormalKeyType(key_type);
+  value_type = NormalValueType(value_type);
+  const bool narrow =
+      key_type == kMapInt32 && !IsStringType(value_type) && ScalarWidth(value_type) == 4;
+  const size_t slot_size = IsStringType(key_type) ? sizeof(TextSlot)
+                           : narrow               ? sizeof(NarrowSlot)
+                                                  : sizeof(Slot);
+  uint8_t* table = storage->AllocateTable(kFewestSlots, slot_size);
+  if (table == nullptr) return false;
   storage_ = std::move(storage);
-  buckets_ = buckets;
-  capacity_ = bucket_count;
+  tags_ = table;
+  slots_ = table + SlotsOffset(kFewestSlots);
+  infos_ =
+      reinterpret_cast<SlotInfo*>(table + SlotsOffset(kFewestSlots) + kFewestSlots * slot_size);
+  slot_mask_ = kFewestSlots - 1;
+  key_type_ = key_type;
+  value_type_ = value_type;
+  narrow_ = narrow;
+  if (IsStringType(key_type_)) {
+    lookup_ = crc_keys_ ? kLookUpCrcBytes : kLookUpBytes;
+  } else if (key_type_ == kMapInt64) {
+    lookup_ = kLookUp64;
+  } else {
+    lookup_ = narrow_ ? kLookUpNarrow : kLookUp32;
+  }
+  switch (value_type_) {
+    case kMapInt16:
+      integer_shift_ = 48;
+      break;
+    case kMapInt32:
+      integer_shift_ = 32;
+      break;
+    case kMapInt64:
+      integer_shift_ = 0;
+      break;
+    default:
+      integer_shift_ = kNotInteger;
+  }
+  capacity_ = NormalCapacity(capacity);
   load_factor_ = NormalLoadFactor(load_factor);
   threshold_ = Threshold(capacity_, load_factor_);
-  key_type_ = NormalKeyType(key_type);
-  value_type_ = NormalValueType(value_type);
   flags_setting_ = flags_setting;
   direct_allocation_ = direct_allocation;
   keep_order_ = keep_order;
@@ -515,44 +761,37 @@ int TypedHashMap::Put(const MapKey& key, const MapValue& value, bool keep_existi
   return encoded ? Insert(view, scalar, bytes, keep_existing) : kPutFailed;
 }
 
-std::optional<MapValue> TypedHashMap::Get(const MapKey& key) const {
-  const Node* node = Lookup(key);
-  if (node == nullptr) return std::nullopt;
-  try {
-    switch (value_type_) {
-      case kMapInt16:
-        return MapValue(static_cast<int16_t>(node->scalar));
-      case kMapInt32:
-        return MapValue(static_cast<int32_t>(static_cast<uint32_t>(node->scalar)));
-      case kMapInt64:
-        return MapValue(static_cast<int64_t>(node->scalar));
-      case kMapFloat:
-        return MapValue(static_cast<double>(FloatFromBits(static_cast<uint32_t>(node->scalar))));
-      case kMapDouble:
-      case kMapDateTime:
-        return MapValue(DoubleFromBits(node->scalar));
-      case kMapBoolean:
-        return MapValue(static_cast<uint32_t>(node->scalar) != 0);
-      default:
-        return MapValue(std::string(node->value()));
+std::optional<MapValue> TypedHashMap::OtherValue(uint64_t bits) const {
+  switch (value_type_) {
+    case kMapFloat:
+      return MapValue(static_cast<double>(FloatFromBits(static_cast<uint32_t>(bits))));
+    case kMapDouble:
+    case kMapDateTime: {
+      double real;
+      std::memcpy(&real, &bits, sizeof real);
+      return MapValue(real);
     }
+    case kMapBoolean:
+      return MapValue(static_cast<uint32_t>(bits) != 0);
+    default:
+      break;
+  }
+  try {
+    return MapValue(std::string(BlockBytes(bits)));
   } catch (const std::exception&) {
     return std::nullopt;
   }
 }
 
-std::optional<int64_t> TypedHashMap::GetInteger(const MapKey& key) const {
-  const bool integers =
-      (value_type_ >= kMapInt16 && value_type_ <= kMapInt64) || value_type_ == kMapBoolean;
-  std::optional<MapValue> value = integers ? Get(key) : std::nullopt;
-  if (!value) return std::nullopt;
-  return value->integer();
-}
-
 std::optional<std::string> TypedHashMap::GetText(const MapKey& key) const {
-  std::optional<MapValue> value = IsStringType(value_type_) ? Get(key) : std::nullopt;
-  if (!value) return std::nullopt;
-  return std::move(*value).bytes();
+  if (!IsStringType(value_type_)) return std::nullopt;
+  uint64_t block;
+  if (!FindValue(key, &block)) return std::nullopt;
+  try {
+    return std::string(BlockBytes(block));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 std::string TypedHashMap::Serialize() const {
@@ -569,14 +808,26 @@ std::string TypedHashMap::Serialize() const {
                                             0,
                                             0,
                                             count_};
+    // Every entry as (bucket << 32 | slot index) in insertion order, then in
+    // bucket order unless the map keeps insertion order.
+    std::vector<uint64_t> entries(count_);
+    const uint32_t bucket_mask = capacity_ - 1;
+    for (size_t at = 0; at <= slot_mask_; ++at) {
+      if (tags_[at] != kFreeTag) {
+        entries[infos_[at].order] = uint64_t{infos_[at].hash & bucket_mask} << 32 | at;
+      }
+    }
+    if (keep_order_ == 0) entries = InBucketOrder(std::move(entries), capacity_);
     std::string record;
+    record.reserve(kHeaderSize + size_t{count_} * (IsStringType(key_type_) ? 24 : 16));
     for (uint32_t field : header) AppendU32(&record, field);
-    if (keep_order_ != 0) {
-      std::vector<const Node*> by_order(count_);
-      ForEachNode([&by_order](const Node& node) { by_order[node.order] = &node; });
-      for (const Node* node : by_order) AppendEntry(*node, &record);
-    } else {
-      ForEachNode([this, &record](const Node& node) { AppendEntry(node, &record); });
+    const size_t slot_size = SlotSize();
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (i + kFetchAhead < entries.size()) {
+        const auto ahead = static_cast<uint32_t>(entries[i + kFetchAhead]);
+        __builtin_prefetch(static_cast<const char*>(slots_) + ahead * slot_size);
+      }
+      AppendEntry(static_cast<uint32_t>(entries[i]), &record);
     }
     if (record.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return {};
     for (int i = 0; i < 4; ++i) record[i] = static_cast<char>(record.size() >> (8 * i));
@@ -588,8 +839,8 @@ std::string TypedHashMap::Serialize() const {
 
 // The largest bucket count a record may claim for `count` entries: what the
 // entries need with room to spare, and never less than 2^16. A record
-// claiming more is refused: its buckets would be memory the host could make
-// us allocate (gigabytes for 2^30) without sending any entry for it.
+// claiming more is refused: a map that size is more than the host can have
+// meant for so few entries.
 namespace {
 
 uint32_t PlausibleCapacity(uint32_t count) {
@@ -597,6 +848,10 @@ uint32_t PlausibleCapacity(uint32_t count) {
   while (capacity < uint64_t{count} * 8 && capacity < (uint64_t{1} << 30)) capacity *= 2;
   return static_cast<uint32_t>(capacity);
 }
+
+// No entry of any layout takes fewer bytes in a record (a 32-bit key and a
+// 4-byte value).
+constexpr size_t kSmallestEntry = 8;
 
 }  // namespace
 
@@ -614,7 +869,12 @@ bool TypedHashMap::Load(std::string_view record) {
           static_cast<int32_t>(header[kKeepOrder]))) {
     return false;
   }
-  RecordReader reader(record.substr(kHeaderSize, header[kTotalLength] - kHeaderSize));
+  const std::string_view body = record.substr(kHeaderSize, header[kTotalLength] - kHeaderSize);
+  // Room for the entries the record can hold, whatever count it claims.
+  if (!rebuilt.Reserve(std::min<uint64_t>(header[kCount], body.size() / kSmallestEntry))) {
+    return false;
+  }
+  RecordReader reader(body);
   for (uint32_t i = 0; i < header[kCount]; ++i) {
     RecordEntry entry;
     if (!ReadEntry(rebuilt.key_type_, rebuilt.value_type_, &reader, &entry)) return false;
@@ -637,15 +897,24 @@ bool TypedHashMap::ResolveKey(const MapKey& key, KeyView* view) const {
       return false;
     }
     view->number = static_cast<uint32_t>(key.number());
+    view->hash = static_cast<uint32_t>(key.number());
   } else if (key_type_ == kMapInt64) {
+    // Found by value alone; its hash is only needed once it is added.
     if (!key.is_number()) return false;
     view->number = static_cast<uint64_t>(key.number());
   } else {
     if (key.is_number()) return false;
+    if (key_type_ == kMapText && hashing_ == KeyHashing::kCrc32c) {
+      // Measured and hashed in one pass.
+      size_t length;
+      view->hash = Crc32cText(key.bytes().data(), key.bytes().size(), &length);
+      view->bytes = key.bytes().substr(0, length);
+      return length <= kLongestBytes;
+    }
     view->bytes = key_type_ == kMapText ? TextPart(key.bytes()) : key.bytes();
     if (view->bytes.size() > kLongestBytes) return false;
+    view->hash = HashKey(*view);
   }
-  view->hash = HashKey(*view);
   return true;
 }
 
@@ -654,6 +923,9 @@ bool TypedHashMap::ResolveKey(const MapKey& key, KeyView* view) const {
 uint32_t TypedHashMap::HashKey(const KeyView& key) const {
   if (key_type_ == kMapInt32) return static_cast<uint32_t>(key.number);
   if (key_type_ == kMapInt64) {
+#if defined(__x86_64__)
+    if (crc_keys_) return Crc32cKey(key.number);
+#endif
     char bytes[8];
     for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(key.number >> (8 * i));
     return HashBytes(hashing_, std::string_view(bytes, sizeof bytes), false);
@@ -661,138 +933,277 @@ uint32_t TypedHashMap::HashKey(const KeyView& key) const {
   return HashBytes(hashing_, key.bytes, key_type_ == kMapBytes);
 }
 
-TypedHashMap::Node* TypedHashMap::Find(const KeyView& key) const {
-  const bool string_key = IsStringType(key_type_);
-  for (Node* node = buckets_[key.hash & (capacity_ - 1)]; node != nullptr; node = node->next) {
-    const bool same = string_key ? node->hash == key.hash && node->key() == key.bytes
-                                 : node->number == key.number;
-    if (same) return node;
+// Integer keys are spread from their own value, so a lookup needs no byte
+// hash; text and byte keys from their hash.
+uint64_t TypedHashMap::SpreadOf(uint64_t key, uint32_t hash) const {
+  return Spread(IsStringType(key_type_) ? hash : key);
+}
+
+size_t TypedHashMap::SlotSize() const {
+  if (IsStringType(key_type_)) return sizeof(TextSlot);
+  return narrow_ ? sizeof(NarrowSlot) : sizeof(Slot);
+}
+
+uint64_t TypedHashMap::KeyAt(size_t at) const {
+  return narrow_ ? static_cast<const NarrowSlot*>(slots_)[at].key
+                 : static_cast<const Slot*>(slots_)[at].key;
+}
+
+std::string_view TypedHashMap::KeyBytesAt(size_t at) const {
+  const TextSlot& slot = static_cast<const TextSlot*>(slots_)[at];
+  return slot.length <= kInlineKey ? InlineBytes(slot) : BlockBytes(slot.words[0]);
+}
+
+uint64_t TypedHashMap::ValueAt(size_t at) const {
+  if (IsStringType(key_type_)) return static_cast<const TextSlot*>(slots_)[at].value;
+  return narrow_ ? static_cast<const NarrowSlot*>(slots_)[at].value
+                 : static_cast<const Slot*>(slots_)[at].value;
+}
+
+void TypedHashMap::SetValueAt(size_t at, uint64_t value) {
+  if (IsStringType(key_type_)) {
+    static_cast<TextSlot*>(slots_)[at].value = value;
+  } else if (narrow_) {
+    static_cast<NarrowSlot*>(slots_)[at].value = static_cast<uint32_t>(value);
+  } else {
+    static_cast<Slot*>(slots_)[at].value = value;
   }
-  return nullptr;
 }
 
-const TypedHashMap::Node* TypedHashMap::Lookup(const MapKey& key) const {
+bool TypedHashMap::FindBytes(std::string_view key, uint64_t* bits) const {
   KeyView view;
-  return usable() && ResolveKey(key, &view) ? Find(view) : nullptr;
+  if (!usable() || !ResolveKey(MapKey(key), &view)) return false;
+  bool found;
+  const size_t at = Probe(view, &found);
+  if (found) *bits = ValueAt(at);
+  return found;
 }
 
-// Adds a new node at the end of its bucket's chain, or updates the one
-// holding key. The value is scalar or bytes, whichever the value type uses.
+// FindBytes for maps whose keys the CRC32 instruction hashes: a key of 1 to
+// kInlineKey bytes is hashed and compared as three words. Other keys, and a
+// text with a NUL (which ends there), go the general way.
+#if defined(__x86_64__)
+__attribute__((target("sse4.2"))) bool TypedHashMap::FindCrcKey(std::string_view key,
+                                                                uint64_t* bits) const {
+  if (key.empty() || key.size() > kInlineKey) return FindBytes(key, bits);
+  uint64_t words[3];
+  bool has_nul;
+  KeyWords(key.data(), key.size(), words, &has_nul);
+  if (has_nul && key_type_ == kMapText) return FindBytes(key, bits);
+  const uint64_t spread = Spread(Crc32cWords(words));
+  const uint8_t tag = TagOf(spread);
+  const auto* const slots = static_cast<const TextSlot*>(slots_);
+  for (size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;;
+       at = (at + kGroupWidth) & slot_mask_) {
+    const TagGroup group(tags_ + at);
+    for (TagMatches match = group.Matching(tag); match; match.DropLowest()) {
+      const TextSlot& slot = slots[(at + match.Lowest()) & slot_mask_];
+      const uint64_t differ = (slot.words[0] ^ words[0]) | (slot.words[1] ^ words[1]) |
+                              (slot.words[2] ^ words[2]) | (slot.length ^ key.size());
+      if (differ == 0) {
+        *bits = slot.value;
+        return true;
+      }
+    }
+    if (group.Free()) return false;
+  }
+}
+#else
+bool TypedHashMap::FindCrcKey(std::string_view key, uint64_t* bits) const {
+  return FindBytes(key, bits);
+}
+#endif
+
+// The slot holding key (*found set), or else the free slot where it would go.
+size_t TypedHashMap::Probe(const KeyView& key, bool* found) const {
+  const uint64_t spread = SpreadOf(key.number, key.hash);
+  const uint8_t tag = TagOf(spread);
+  const bool string_key = IsStringType(key_type_);
+  size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;
+  for (;; at = (at + kGroupWidth) & slot_mask_) {
+    const TagGroup group(tags_ + at);
+    for (TagMatches match = group.Matching(tag); match; match.DropLowest()) {
+      const size_t slot = (at + match.Lowest()) & slot_mask_;
+      if (string_key ? KeyBytesAt(slot) == key.bytes : KeyAt(slot) == key.number) {
+        *found = true;
+        return slot;
+      }
+    }
+    if (const TagMatches free = group.Free()) {
+      *found = false;
+      return (at + free.Lowest()) & slot_mask_;
+    }
+  }
+}
+
+// The first free slot along the probe of spread; there always is one.
+size_t TypedHashMap::FreeSlotFor(uint64_t spread) const {
+  size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;
+  for (;; at = (at + kGroupWidth) & slot_mask_) {
+    if (const TagMatches free = TagGroup(tags_ + at).Free()) {
+      return (at + free.Lowest()) & slot_mask_;
+    }
+  }
+}
+
+// Marks the free slot `at` as used, with its tag's copy past the end when it
+// has one, and sets its info; the caller fills the slot.
+void TypedHashMap::Occupy(size_t at, uint64_t spread, SlotInfo info) {
+  const uint8_t tag = TagOf(spread);
+  tags_[at] = tag;
+  tags_[((at - (kGroupWidth - 1)) & slot_mask_) + (kGroupWidth - 1)] = tag;
+  infos_[at] = info;
+}
+
+// Adds an entry, or updates the one holding key. The value is scalar or
+// bytes, whichever the value type uses.
 int TypedHashMap::Insert(const KeyView& key, uint64_t scalar, std::string_view bytes,
                          bool keep_existing) {
   const bool string_value = IsStringType(value_type_);
-  if (Node* existing = Find(key)) {
+  bool found;
+  size_t at = Probe(key, &found);
+  if (found) {
     if (keep_existing) return kPutKept;
     if (string_value) {
-      if (!StoreBytes(existing, bytes)) return kPutFailed;
+      if (!StoreBytes(at, bytes)) return kPutFailed;
     } else {
-      existing->scalar = scalar;
+      SetValueAt(at, scalar);
     }
     return kPutReplaced;
   }
   const bool string_key = IsStringType(key_type_);
   if ((string_key && key.bytes.empty()) || count_ >= kMostEntries) return kPutFailed;
-  const size_t size = sizeof(Node) + (string_key ? key.bytes.size() + 1 : 0);
-  void* memory = storage_->Allocate(size);
-  if (memory == nullptr) return kPutFailed;
-  Node* node = new (memory) Node;
-  node->hash = key.hash;
-  node->order = count_;
-  node->number = key.number;
-  node->scalar = scalar;
-  if (string_key) {
-    node->key_length = static_cast<uint32_t>(key.bytes.size());
-    std::memcpy(node->key_data(), key.bytes.data(), key.bytes.size());
-    node->key_data()[key.bytes.size()] = '\0';
+  const uint64_t spread = SpreadOf(key.number, key.hash);
+  if (count_ + 1 > MostEntriesIn(slot_mask_ + 1)) {
+    if (!Reserve(uint64_t{count_} + 1)) return kPutFailed;
+    at = FreeSlotFor(spread);
   }
-  if (string_value && !StoreBytes(node, bytes)) {
-    storage_->Free(node, size);
+  uint64_t key_block = 0;
+  if (string_key && key.bytes.size() > kInlineKey) {
+    key_block = storage_->NewBlock(key.bytes);
+    if (key_block == 0) return kPutFailed;
+  }
+  uint64_t value = scalar;
+  if (string_value && !bytes.empty() && (value = storage_->NewBlock(bytes)) == 0) {
+    storage_->FreeBlock(key_block);
     return kPutFailed;
   }
-  Node** link = &buckets_[key.hash & (capacity_ - 1)];
-  while (*link != nullptr) link = &(*link)->next;
-  *link = node;
+  if (string_key) {
+    TextSlot& slot = static_cast<TextSlot*>(slots_)[at];
+    if (key_block != 0) {
+      slot.words[0] = key_block;
+    } else {
+      InlineWords(key.bytes, slot.words);
+    }
+    slot.length = static_cast<uint32_t>(key.bytes.size());
+    slot.value = value;
+  } else if (narrow_) {
+    static_cast<NarrowSlot*>(slots_)[at] = {static_cast<uint32_t>(key.number),
+                                            static_cast<uint32_t>(value)};
+  } else {
+    static_cast<Slot*>(slots_)[at] = {key.number, value};
+  }
+  Occupy(at, spread, {key_type_ == kMapInt64 ? HashKey(key) : key.hash, count_});
   if (++count_ > threshold_) Grow();
   return kPutAdded;
 }
 
-// Replaces the node's value copy; on failure the old value stays.
-bool TypedHashMap::StoreBytes(Node* node, std::string_view bytes) {
-  char* copy = nullptr;
+// Replaces the value block of slot `at`; on failure the old value stays.
+bool TypedHashMap::StoreBytes(size_t at, std::string_view bytes) {
+  uint64_t copy = 0;
   if (!bytes.empty()) {
-    copy = static_cast<char*>(storage_->Allocate(bytes.size() + 1));
-    if (copy == nullptr) return false;
-    std::memcpy(copy, bytes.data(), bytes.size());
-    copy[bytes.size()] = '\0';
+    copy = storage_->NewBlock(bytes);
+    if (copy == 0) return false;
   }
-  if (node->bytes != nullptr) storage_->Free(node->bytes, node->bytes_length + 1);
-  node->bytes = copy;
-  node->bytes_length = static_cast<uint32_t>(bytes.size());
+  storage_->FreeBlock(ValueAt(at));
+  SetValueAt(at, copy);
   return true;
 }
 
-// Doubles the bucket array: each chain splits into the chains of buckets i
-// and i + old capacity, keeping its order. At 2^30 buckets, or short of
-// memory, the map keeps its size and only its chains grow longer.
+// Makes the slot table large enough for `entries` entries, moving every
+// entry to its place in the larger table. False when memory is short; the
+// table is then as it was.
+bool TypedHashMap::Reserve(uint64_t entries) {
+  const size_t old_slots = slot_mask_ + 1;
+  if (entries <= MostEntriesIn(old_slots)) return true;
+  size_t slots = old_slots;
+  while (MostEntriesIn(slots) < entries) {
+    if (slots > std::numeric_limits<size_t>::max() / 4) return false;
+    slots *= 2;
+  }
+  const size_t slot_size = SlotSize();
+  uint8_t* table = storage_->AllocateTable(slots, slot_size);
+  if (table == nullptr) return false;
+  uint8_t* const old_tags = tags_;
+  void* const old_entries = slots_;
+  const SlotInfo* const old_infos = infos_;
+  void* const moved = table + SlotsOffset(slots);
+  auto* const infos = reinterpret_cast<SlotInfo*>(table + SlotsOffset(slots) + slots * slot_size);
+  const size_t mask = slots - 1;
+  // Text and byte keys are placed by their hash, integers by their value.
+  if (IsStringType(key_type_)) {
+    MoveSlots(old_tags, static_cast<const TextSlot*>(old_entries), old_infos, old_slots, table,
+              static_cast<TextSlot*>(moved), infos, mask,
+              [](const TextSlot&, const SlotInfo& info) { return Spread(info.hash); });
+  } else if (narrow_) {
+    MoveSlots(old_tags, static_cast<const NarrowSlot*>(old_entries), old_infos, old_slots, table,
+              static_cast<NarrowSlot*>(moved), infos, mask,
+              [](const NarrowSlot& slot, const SlotInfo&) { return Spread(slot.key); });
+  } else {
+    MoveSlots(old_tags, static_cast<const Slot*>(old_entries), old_infos, old_slots, table,
+              static_cast<Slot*>(moved), infos, mask,
+              [](const Slot& slot, const SlotInfo&) { return Spread(slot.key); });
+  }
+  tags_ = table;
+  slots_ = moved;
+  infos_ = infos;
+  slot_mask_ = mask;
+  storage_->FreeTable(old_tags);
+  return true;
+}
+
+// Doubles the buckets, which only changes the record order (each chain splits
+// into the chains of buckets i and i + old capacity, keeping its order). At
+// 2^30 buckets the map keeps its size and only its chains grow longer.
 void TypedHashMap::Grow() {
   if (capacity_ >= kMaxCapacity) return;
-  const uint32_t old_capacity = capacity_;
-  Node** grown = storage_->AllocateBuckets(old_capacity * 2);
-  if (grown == nullptr) return;
-  for (uint32_t i = 0; i < old_capacity; ++i) {
-    Node** low_tail = &grown[i];
-    Node** high_tail = &grown[i + old_capacity];
-    for (Node* node = buckets_[i]; node != nullptr;) {
-      Node* next = node->next;
-      node->next = nullptr;
-      Node**& tail = (node->hash & old_capacity) != 0 ? high_tail : low_tail;
-      *tail = node;
-      tail = &node->next;
-      node = next;
-    }
-  }
-  storage_->FreeBuckets(buckets_);
-  buckets_ = grown;
-  capacity_ = old_capacity * 2;
+  capacity_ *= 2;
   threshold_ = Threshold(capacity_, load_factor_);
 }
 
-// Visits every node, bucket by bucket from index 0 and each chain from its
-// head, stopping once all have been seen.
-template <typename Visit>
-void TypedHashMap::ForEachNode(Visit visit) const {
-  uint32_t seen = 0;
-  for (uint32_t i = 0; i < capacity_ && seen < count_; ++i) {
-    for (const Node* node = buckets_[i]; node != nullptr; node = node->next, ++seen) visit(*node);
-  }
-}
-
-void TypedHashMap::AppendEntry(const Node& node, std::string* record) const {
+void TypedHashMap::AppendEntry(size_t at, std::string* record) const {
   if (key_type_ == kMapInt32) {
-    AppendU32(record, static_cast<uint32_t>(node.number));
+    AppendU32(record, static_cast<uint32_t>(KeyAt(at)));
   } else if (key_type_ == kMapInt64) {
-    AppendU64(record, node.number);
+    AppendU64(record, KeyAt(at));
   } else if (key_type_ == kMapText) {
-    AppendText(record, node.key());
+    AppendText(record, KeyBytesAt(at));
   } else {
-    AppendByteBuffer(record, node.key());
+    AppendByteBuffer(record, KeyBytesAt(at));
   }
+  const uint64_t value = ValueAt(at);
   if (value_type_ == kMapText) {
-    AppendText(record, node.value());
+    AppendText(record, BlockBytes(value));
   } else if (value_type_ == kMapBytes) {
-    AppendByteBuffer(record, node.value());
+    AppendByteBuffer(record, BlockBytes(value));
   } else if (ScalarWidth(value_type_) == 8) {
-    AppendU64(record, node.scalar);
+    AppendU64(record, value);
   } else {
-    AppendU32(record, static_cast<uint32_t>(node.scalar));
+    AppendU32(record, static_cast<uint32_t>(value));
   }
 }
 
-// Frees every node and copy at once with the private heap; the map is then
-// unusable.
+// Frees every entry and block at once with the private heap; the map is
+// then unusable.
 void TypedHashMap::Release() {
   storage_.reset();
-  buckets_ = nullptr;
+  tags_ = nullptr;
+  slots_ = nullptr;
+  infos_ = nullptr;
+  slot_mask_ = 0;
+  lookup_ = kLookUpNothing;
+  integer_shift_ = kNotInteger;
+  narrow_ = false;
   capacity_ = 0;
   count_ = 0;
   threshold_ = 0;
@@ -801,7 +1212,14 @@ void TypedHashMap::Release() {
 void TypedHashMap::Swap(TypedHashMap& other) noexcept {
   using std::swap;
   swap(storage_, other.storage_);
-  swap(buckets_, other.buckets_);
+  swap(tags_, other.tags_);
+  swap(slots_, other.slots_);
+  swap(infos_, other.infos_);
+  swap(slot_mask_, other.slot_mask_);
+  swap(lookup_, other.lookup_);
+  swap(integer_shift_, other.integer_shift_);
+  swap(narrow_, other.narrow_);
+  swap(crc_keys_, other.crc_keys_);
   swap(capacity_, other.capacity_);
   swap(count_, other.count_);
   swap(threshold_, other.threshold_);

@@ -21,6 +21,12 @@
 // insertion order instead. A record loaded and serialized again on the same
 // kind of processor gives the same bytes.
 //
+// The buckets exist only as that order: a bucket's chain holds its keys in
+// insertion order, so the record sorts the entries by (hash modulo capacity,
+// insertion number). The entries themselves live in one open-addressed table
+// with a tag byte per slot, matched a group at a time, and a lookup reads
+// them in place.
+//
 // Texts are GBK byte strings; a text ends at its first NUL. Nothing here
 // throws: failures are answered as values. A map is not safe for concurrent
 // modification; concurrent reads of a map nobody modifies are safe.
@@ -28,12 +34,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lanfeng {
 
@@ -92,8 +104,19 @@ class MapValue {
   MapValue(T number) : kind_(Kind::kInteger), integer_(static_cast<int64_t>(number)) {}
   MapValue(bool flag) : kind_(Kind::kBoolean), integer_(flag ? 1 : 0) {}
   MapValue(double real) : kind_(Kind::kReal), real_(real) {}
-  MapValue(const char* text) : kind_(Kind::kBytes), bytes_(text != nullptr ? text : "") {}
-  MapValue(std::string bytes) : kind_(Kind::kBytes), bytes_(std::move(bytes)) {}
+  MapValue(const char* text) : MapValue(std::string(text != nullptr ? text : "")) {}
+  MapValue(std::string bytes)
+      : kind_(Kind::kBytes), bytes_(std::make_unique<std::string>(std::move(bytes))) {}
+
+  MapValue(const MapValue& other)
+      : kind_(other.kind_),
+        integer_(other.integer_),
+        real_(other.real_),
+        bytes_(other.bytes_ != nullptr ? std::make_unique<std::string>(*other.bytes_) : nullptr) {}
+  MapValue(MapValue&& other) noexcept = default;
+  MapValue& operator=(const MapValue& other) { return *this = MapValue(other); }
+  MapValue& operator=(MapValue&& other) noexcept = default;
+  ~MapValue() = default;
 
   Kind kind() const { return kind_; }
   // The integer, or a boolean as 0 or 1; 0 for other kinds.
@@ -101,15 +124,127 @@ class MapValue {
   // The real; 0 for other kinds.
   double real() const { return real_; }
   // The text or byte buffer; empty for other kinds.
-  const std::string& bytes() const& { return bytes_; }
-  std::string bytes() && { return std::move(bytes_); }
+  const std::string& bytes() const& { return bytes_ != nullptr ? *bytes_ : NoBytes(); }
+  std::string bytes() && { return bytes_ != nullptr ? std::move(*bytes_) : std::string(); }
 
  private:
+  static const std::string& NoBytes() {
+    static const std::string none;
+    return none;
+  }
+
   Kind kind_ = Kind::kNone;
   int64_t integer_ = 0;
   double real_ = 0;
-  std::string bytes_;
+  // Held apart (null for other kinds): a value that is not bytes is then plain
+  // data, which a caller's compiler keeps in registers.
+  std::unique_ptr<std::string> bytes_;
 };
+
+// The slot table behind TypedHashMap, here so that lookups compile in place.
+namespace map_internal {
+
+// One entry of an integer-keyed map as lookups read it: the key, and a
+// scalar value as its record bits or the address of a text or byte value's
+// block (0 when empty). A block holds the 32-bit length, the bytes and a NUL.
+// Maps of text and byte keys have slots of their own (in the .cc file).
+struct Slot {
+  uint64_t key;
+  uint64_t value;
+};
+
+// The same for a map of 32-bit keys and 4-byte values, in half the room.
+struct NarrowSlot {
+  uint32_t key;
+  uint32_t value;
+};
+
+// What only adding, growing and Serialize need: the key's hash, which decides
+// its bucket in a record, and its insertion number.
+struct SlotInfo {
+  uint32_t hash;
+  uint32_t order;
+};
+
+// Every slot has a tag byte: 0x80 while it is free, else seven bits of the
+// key's spread hash. The tags are read kGroupWidth at a time, from any slot
+// on: the tag array repeats its first kGroupWidth - 1 tags after its end. A
+// search starts at the key's home slot and goes on a group at a time.
+#if defined(__SSE2__)
+constexpr size_t kGroupWidth = 16;
+#else
+constexpr size_t kGroupWidth = 8;
+#endif
+constexpr uint8_t kFreeTag = 0x80;
+
+// The slots of a group whose tags passed a test, lowest first.
+class TagMatches {
+ public:
+  explicit TagMatches(uint64_t bits) : bits_(bits) {}
+  explicit operator bool() const { return bits_ != 0; }
+  size_t Lowest() const {
+    return static_cast<size_t>(static_cast<unsigned>(__builtin_ctzll(bits_))) >> kShift;
+  }
+  void DropLowest() { bits_ &= bits_ - 1; }
+
+ private:
+#if defined(__SSE2__)
+  static constexpr int kShift = 0;  // a bit per slot
+#else
+  static constexpr int kShift = 3;  // the top bit of each byte
+#endif
+  uint64_t bits_;
+};
+
+class TagGroup {
+ public:
+#if defined(__SSE2__)
+  explicit TagGroup(const uint8_t* tags)
+      : tags_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags))) {}
+  // The slots tagged `tag`.
+  TagMatches Matching(uint8_t tag) const {
+    const auto tags = static_cast<long long>(tag * 0x0101010101010101ull);
+    const __m128i same = _mm_cmpeq_epi8(tags_, _mm_set1_epi64x(tags));
+    return TagMatches(static_cast<uint32_t>(_mm_movemask_epi8(same)));
+  }
+  // The free slots: tags with their top bit.
+  TagMatches Free() const { return TagMatches(static_cast<uint32_t>(_mm_movemask_epi8(tags_))); }
+
+ private:
+  __m128i tags_;
+#else
+  explicit TagGroup(const uint8_t* tags) { std::memcpy(&tags_, tags, sizeof tags_); }
+  // The slots tagged `tag`, and now and then a slot after one of them, which
+  // the key comparison turns down.
+  TagMatches Matching(uint8_t tag) const {
+    const uint64_t diff = tags_ ^ (kLowBits * tag);
+    return TagMatches((diff - kLowBits) & ~diff & kHighBits);
+  }
+  TagMatches Free() const { return TagMatches(tags_ & kHighBits); }
+
+ private:
+  static constexpr uint64_t kLowBits = 0x0101010101010101ull;
+  static constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  uint64_t tags_;  // little-endian: slot i in byte i
+#endif
+};
+
+// Spreads a key (or the hash of a text or byte key) over 64 bits: the low
+// seven bits make the tag, the rest picks the home slot.
+inline uint64_t Spread(uint64_t x) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+#if defined(__SIZEOF_INT128__)
+  const unsigned __int128 product = static_cast<unsigned __int128>(x) * kMultiplier;
+  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+#else
+  x *= kMultiplier;
+  return x ^ (x >> 32);
+#endif
+}
+
+inline uint8_t TagOf(uint64_t spread) { return static_cast<uint8_t>(spread & 0x7F); }
+
+}  // namespace map_internal
 
 class TypedHashMap {
  public:
@@ -172,35 +307,77 @@ class TypedHashMap {
   // empty text or byte key are skipped.
   bool Load(std::string_view record);
 
-  bool usable() const { return buckets_ != nullptr; }
+  bool usable() const { return tags_ != nullptr; }
   uint32_t capacity() const { return capacity_; }
   uint32_t count() const { return count_; }
   int32_t key_type() const { return key_type_; }
   int32_t value_type() const { return value_type_; }
 
  private:
-  struct Node;
+  using Slot = map_internal::Slot;
+  using NarrowSlot = map_internal::NarrowSlot;
+  using SlotInfo = map_internal::SlotInfo;
   struct KeyView;
   class Storage;
 
+  // Sets *bits to the value of key (as a slot holds it); false when key is
+  // absent or does not suit the key type, or the map is unusable.
+  bool FindValue(const MapKey& key, uint64_t* bits) const;
+  template <typename Entry>
+  bool FindNumber(uint64_t number, uint64_t* bits) const;
+  bool FindBytes(std::string_view key, uint64_t* bits) const;
+  // The value of a slot of an integer value type, sign-extended.
+  int64_t IntegerOf(uint64_t bits) const;
+  // The value of a slot of any other value type.
+  std::optional<MapValue> OtherValue(uint64_t bits) const;
   bool ResolveKey(const MapKey& key, KeyView* view) const;
   uint32_t HashKey(const KeyView& key) const;
-  Node* Find(const KeyView& key) const;
-  const Node* Lookup(const MapKey& key) const;
+  uint64_t SpreadOf(uint64_t key, uint32_t hash) const;
+  bool FindCrcKey(std::string_view key, uint64_t* bits) const;
+  size_t SlotSize() const;
+  uint64_t KeyAt(size_t at) const;
+  std::string_view KeyBytesAt(size_t at) const;
+  uint64_t ValueAt(size_t at) const;
+  void SetValueAt(size_t at, uint64_t value);
+  size_t Probe(const KeyView& key, bool* found) const;
+  size_t FreeSlotFor(uint64_t spread) const;
+  void Occupy(size_t at, uint64_t spread, SlotInfo info);
   int Insert(const KeyView& key, uint64_t scalar, std::string_view bytes, bool keep_existing);
-  bool StoreBytes(Node* node, std::string_view bytes);
+  bool StoreBytes(size_t at, std::string_view bytes);
+  bool Reserve(uint64_t entries);
   void Grow();
-  template <typename Visit>
-  void ForEachNode(Visit visit) const;
-  void AppendEntry(const Node& node, std::string* record) const;
+  void AppendEntry(size_t at, std::string* record) const;
   void Release();
   void Swap(TypedHashMap& other) noexcept;
 
   std::unique_ptr<Storage> storage_;  // the private heap and node pool
-  Node** buckets_ = nullptr;
-  uint32_t capacity_ = 0;
+  // One block of the private heap: slot count + kGroupWidth - 1 tags, then
+  // the slots (Slot, NarrowSlot when narrow_, or for text and byte keys the
+  // .cc file's TextSlot), then their infos. The slot count is a power of two.
+  uint8_t* tags_ = nullptr;
+  void* slots_ = nullptr;
+  SlotInfo* infos_ = nullptr;
+  size_t slot_mask_ = 0;  // slot count - 1
+  // How FindValue looks keys up, set by Configure: the key type and slot
+  // layout in one byte, so a lookup tests a single field.
+  enum Lookup : uint8_t {
+    kLookUpNothing,
+    kLookUpNarrow,
+    kLookUp32,
+    kLookUp64,
+    kLookUpBytes,
+    kLookUpCrcBytes,  // text and byte keys hashed with the CRC32 instruction
+  };
+  Lookup lookup_ = kLookUpNothing;
+  // For integer value types, the shift that sign-extends a value's bits
+  // (64 - its width); kNotInteger for the others.
+  static constexpr uint8_t kNotInteger = 0xFF;
+  uint8_t integer_shift_ = kNotInteger;
+  bool narrow_ = false;    // NarrowSlot entries
+  bool crc_keys_ = false;  // keys hashed with the CRC32 instruction
+  uint32_t capacity_ = 0;  // buckets, as the record order sees them
   uint32_t count_ = 0;
-  uint32_t threshold_ = 0;  // the map grows when count_ passes it
+  uint32_t threshold_ = 0;  // the map doubles its buckets when count_ passes it
   float load_factor_ = 0;
   int32_t key_type_ = kMapInt32;
   int32_t value_type_ = kMapInt32;
@@ -209,5 +386,64 @@ class TypedHashMap {
   int32_t keep_order_ = 0;
   KeyHashing hashing_;
 };
+
+// Lookups are defined here so that a caller's compiler sees through them:
+// a Get of an integer key is a probe of the tag groups and a read of the
+// slot, with no call and no MapValue left over.
+
+template <typename Entry>
+inline bool TypedHashMap::FindNumber(uint64_t number, uint64_t* bits) const {
+  const uint64_t spread = map_internal::Spread(number);
+  const uint8_t tag = map_internal::TagOf(spread);
+  const Entry* const entries = static_cast<const Entry*>(slots_);
+  size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;
+  for (;; at = (at + map_internal::kGroupWidth) & slot_mask_) {
+    const map_internal::TagGroup group(tags_ + at);
+    for (map_internal::TagMatches match = group.Matching(tag); match; match.DropLowest()) {
+      const Entry& entry = entries[(at + match.Lowest()) & slot_mask_];
+      if (entry.key == number) {
+        *bits = entry.value;
+        return true;
+      }
+    }
+    if (group.Free()) return false;
+  }
+}
+
+inline bool TypedHashMap::FindValue(const MapKey& key, uint64_t* bits) const {
+  const Lookup lookup = lookup_;
+  if (!key.is_number()) {
+    if (lookup == kLookUpCrcBytes) return FindCrcKey(key.bytes(), bits);
+    return lookup == kLookUpBytes && FindBytes(key.bytes(), bits);
+  }
+  if (lookup == kLookUp64) return FindNumber<Slot>(static_cast<uint64_t>(key.number()), bits);
+  if (key.number() < std::numeric_limits<int32_t>::min() ||
+      key.number() > std::numeric_limits<uint32_t>::max()) {
+    return false;
+  }
+  const auto number = static_cast<uint32_t>(key.number());
+  if (lookup == kLookUpNarrow) return FindNumber<NarrowSlot>(number, bits);
+  return lookup == kLookUp32 && FindNumber<Slot>(number, bits);
+}
+
+inline int64_t TypedHashMap::IntegerOf(uint64_t bits) const {
+  return static_cast<int64_t>(bits << integer_shift_) >> integer_shift_;
+}
+
+inline std::optional<MapValue> TypedHashMap::Get(const MapKey& key) const {
+  uint64_t bits;
+  if (!FindValue(key, &bits)) return std::nullopt;
+  if (integer_shift_ != kNotInteger) return MapValue(IntegerOf(bits));
+  return OtherValue(bits);
+}
+
+inline std::optional<int64_t> TypedHashMap::GetInteger(const MapKey& key) const {
+  const bool boolean = value_type_ == kMapBoolean;
+  if (integer_shift_ == kNotInteger && !boolean) return std::nullopt;
+  uint64_t bits;
+  if (!FindValue(key, &bits)) return std::nullopt;
+  if (boolean) return static_cast<uint32_t>(bits) != 0 ? 1 : 0;
+  return IntegerOf(bits);
+}
 
 }  // namespace lanfeng

@@ -76,6 +76,43 @@ TEST(Crc32cTest, MatchesCheckValueAndPortableSumAtEveryLengthAndOffset) {
   EXPECT_EQ(Crc32c(data.data() + 10, 30, Crc32c(data.data(), 10)), Crc32c(data.data(), 40));
 }
 
+TEST(Crc32cTest, TextSumStopsAtTheFirstNulAtEveryLengthAndOffset) {
+  std::string data;
+  for (int i = 0; i < 48; ++i) data.push_back(static_cast<char>(i * 37 + 11));
+  ASSERT_EQ(data.find('\0'), std::string::npos);
+  for (size_t start = 0; start < 8; ++start) {
+    for (size_t size = 0; start + size <= data.size(); ++size) {
+      // No NUL, then a NUL at every position.
+      for (size_t nul = 0; nul <= size; ++nul) {
+        std::string text = data.substr(start, size);
+        if (nul < size) text[nul] = '\0';
+        const ExactBuffer buffer(std::string(start, 'p') + text);
+        size_t length = 99;
+        const uint32_t sum = Crc32cText(buffer.view().data() + start, size, &length);
+        ASSERT_EQ(length, nul) << start << "/" << size;
+        ASSERT_EQ(sum, Crc32cPortable(text.data(), nul)) << start << "/" << size << "/" << nul;
+      }
+    }
+  }
+}
+
+TEST(MapValueTest, CopiesAndMovesKeepTheirOwnBytes) {
+  MapValue text("岚风守望");
+  MapValue copy = text;
+  MapValue number = 7;
+  number = copy;
+  copy = MapValue(5);
+  EXPECT_EQ(copy.kind(), MapValue::Kind::kInteger);
+  EXPECT_EQ(copy.bytes(), "");
+  EXPECT_GBK_EQ("岚风守望", number.bytes());
+  EXPECT_GBK_EQ("岚风守望", text.bytes());
+  MapValue moved = std::move(text);
+  EXPECT_GBK_EQ("岚风守望", moved.bytes());
+  EXPECT_GBK_EQ("岚风守望", std::move(moved).bytes());
+  EXPECT_EQ(MapValue().bytes(), "");
+  EXPECT_EQ(MapValue(true).integer(), 1);
+}
+
 TEST(TypedHashMapTest, ConfigureNormalisesTypesCapacityAndLoadFactor) {
   TypedHashMap map;
   ASSERT_TRUE(map.Configure(kMapFloat, 12, 100));
@@ -408,6 +445,120 @@ TEST(TypedHashMapTest, LoadRefusesBadRecordsAndKeepsTheMap) {
   ASSERT_TRUE(map.Load(Patched(good, 16, 0x7FC00000) + "tail"));
   EXPECT_EQ(map.Serialize(), good);
   EXPECT_FALSE(map.Get("名称"));
+}
+
+// A map of 20,000 entries: text keys of 9 to 22 bytes, or spread integers.
+TypedHashMap BigMap(Hashing hashing, int32_t key_type, float load_factor) {
+  TypedHashMap map(hashing);
+  map.Configure(key_type, key_type == kMapInt64 ? kMapInt64 : kMapInt32, 16, load_factor);
+  for (int i = 0; i < 20000; ++i) {
+    const std::string text = "键" + std::to_string(i * 7919) + std::string(i % 13, 'x');
+    const auto number = static_cast<int64_t>(static_cast<uint64_t>(i) * 0x9E3779B97F4A7C15ull);
+    int put;
+    if (key_type == kMapText) {
+      put = map.Put(text, i);
+    } else if (key_type == kMapInt32) {
+      put = map.Put(static_cast<int32_t>(number >> 32), static_cast<int32_t>(number));
+    } else {
+      put = map.Put(number, number);
+    }
+    EXPECT_EQ(put, TypedHashMap::kPutAdded) << i;
+  }
+  return map;
+}
+
+TEST(TypedHashMapTest, LargeMapsSerializeToTheRecordsTheyAlwaysHave) {
+  // Length and CRC32C of records made by the map when its buckets were
+  // chains of nodes; the entry order depends on hashing, growth and capacity
+  // alone, so any other implementation must write the same bytes. The tiny
+  // load factor grows the capacity past 2^16.
+  struct Expected {
+    Hashing hashing;
+    int32_t key_type;
+    float load_factor;
+    size_t size;
+    uint32_t sum;
+    uint32_t capacity;
+  };
+  const Expected kRecords[] = {
+      {Hashing::kCrc32c, 3, 0.75f, 160044u, 0xA40874E5u, 32768u},
+      {Hashing::kCrc32c, 3, 1e-06f, 160044u, 0xB3E0ABD9u, 524288u},
+      {Hashing::kCrc32c, 4, 0.75f, 320044u, 0x42FA62DFu, 32768u},
+      {Hashing::kCrc32c, 4, 1e-06f, 320044u, 0xA4E3A685u, 524288u},
+      {Hashing::kCrc32c, 10, 0.75f, 505987u, 0xD0196646u, 32768u},
+      {Hashing::kCrc32c, 10, 1e-06f, 505987u, 0x4D9FB0E5u, 524288u},
+      {Hashing::kMultiply31, 3, 0.75f, 160044u, 0xA40874E5u, 32768u},
+      {Hashing::kMultiply31, 3, 1e-06f, 160044u, 0xB3E0ABD9u, 524288u},
+      {Hashing::kMultiply31, 4, 0.75f, 320044u, 0x91184E4Fu, 32768u},
+      {Hashing::kMultiply31, 4, 1e-06f, 320044u, 0xDD9B8B06u, 524288u},
+      {Hashing::kMultiply31, 10, 0.75f, 505987u, 0x45CF954Bu, 32768u},
+      {Hashing::kMultiply31, 10, 1e-06f, 505987u, 0xAC3F66D8u, 524288u},
+  };
+  for (const Expected& expected : kRecords) {
+    SCOPED_TRACE(testing::Message() << expected.key_type << "/" << expected.load_factor << "/"
+                                    << (expected.hashing == Hashing::kCrc32c));
+    const TypedHashMap map = BigMap(expected.hashing, expected.key_type, expected.load_factor);
+    EXPECT_EQ(map.capacity(), expected.capacity);
+    const std::string record = map.Serialize();
+    ASSERT_EQ(record.size(), expected.size);
+    EXPECT_EQ(Crc32cPortable(record.data(), record.size()), expected.sum);
+    // Load refuses more buckets than 8 per entry past 2^16, which the tiny
+    // load factor gives.
+    if (expected.load_factor < 0.5f) continue;
+    TypedHashMap loaded(expected.hashing);
+    ASSERT_TRUE(loaded.Load(record));
+    EXPECT_EQ(loaded.Serialize(), record);
+  }
+}
+
+TEST(TypedHashMapTest, FindsTextAndByteKeysOfEveryLengthAtEveryOffset) {
+  // Prefixes of one pattern, so that a text cut short by a NUL is another
+  // stored key; lengths on both sides of 8, 16 and 24.
+  std::string pattern;
+  for (int i = 0; i < 40; ++i) pattern.push_back(static_cast<char>(0x81 + i * 3));
+  for (Hashing hashing : {Hashing::kCrc32c, Hashing::kMultiply31}) {
+    for (int32_t key_type : {kMapText, kMapBytes}) {
+      SCOPED_TRACE(testing::Message() << key_type << "/" << (hashing == Hashing::kCrc32c));
+      TypedHashMap map(hashing);
+      ASSERT_TRUE(map.Configure(key_type, kMapInt32));
+      for (size_t length = 1; length <= pattern.size(); ++length) {
+        ASSERT_EQ(map.Put(pattern.substr(0, length), static_cast<int>(length)),
+                  TypedHashMap::kPutAdded);
+      }
+      TypedHashMap loaded(hashing);
+      ASSERT_TRUE(loaded.Load(map.Serialize()));
+      // Each key read from the end of a heap block, at every offset from an
+      // aligned start, so that AddressSanitizer sees any read past it.
+      auto get = [&loaded](const std::string& key, size_t offset) {
+        const ExactBuffer buffer(std::string(offset, '.') + key);
+        return loaded.GetInteger(buffer.view().substr(offset));
+      };
+      for (size_t length = 1; length <= pattern.size(); ++length) {
+        const std::string key = pattern.substr(0, length);
+        for (size_t offset = 0; offset < 8; ++offset) {
+          SCOPED_TRACE(testing::Message() << length << "+" << offset);
+          EXPECT_EQ(get(key, offset), static_cast<int64_t>(length));
+          std::string changed = key;
+          changed.back() = 'z';
+          EXPECT_FALSE(get(changed, offset));
+          changed = key;
+          changed.front() = 'z';
+          EXPECT_FALSE(get(changed, offset));
+          // A NUL ends a text: the part before it is the key.
+          for (size_t nul = 0; nul < length; ++nul) {
+            std::string cut = key;
+            cut[nul] = '\0';
+            const std::optional<int64_t> found = get(cut, offset);
+            if (key_type == kMapText && nul > 0) {
+              EXPECT_EQ(found, static_cast<int64_t>(nul)) << nul;
+            } else {
+              EXPECT_FALSE(found) << nul;
+            }
+          }
+        }
+      }
+    }
+  }
 }
 
 // Loads a record in a buffer of exactly its size; whatever loads must

@@ -43,52 +43,9 @@ class TaskQueue {
   HANDLE wake;  // auto-reset; null if the system could not make one
 };
 
+#include "platform/task_queue_registry.inc"
+
 namespace {
-
-// Every live queue, so that a moved clock can wake all waiting threads. The
-// registry owns the queues; the thread-local pointer only refers to one, so
-// thread exit runs no destructor of this library.
-struct QueueRegistry {
-  std::mutex mu;
-  std::vector<TaskQueueRef> queues;
-};
-
-QueueRegistry& Registry() {
-  static QueueRegistry registry;
-  return registry;
-}
-
-thread_local TaskQueue* this_thread_queue = nullptr;
-
-TaskQueueRef FindOrMakeThisThreadQueue() {
-  QueueRegistry& registry = Registry();
-  std::lock_guard<std::mutex> lock(registry.mu);
-  if (this_thread_queue != nullptr) {
-    for (const TaskQueueRef& queue : registry.queues) {
-      if (queue.get() == this_thread_queue) return queue;
-    }
-  }
-  auto queue = std::make_shared<TaskQueue>();
-  registry.queues.push_back(queue);
-  this_thread_queue = queue.get();
-  return queue;
-}
-
-TaskQueue& ThisQueue() {
-  if (this_thread_queue == nullptr) FindOrMakeThisThreadQueue();
-  return *this_thread_queue;
-}
-
-// Runs the tasks taken from the queue; a task that throws is dropped.
-void RunTasks(std::deque<std::function<void()>>& tasks) {
-  for (auto& task : tasks) {
-    try {
-      task();
-    } catch (...) {
-    }
-  }
-  tasks.clear();
-}
 
 // A waitable timer for one wait, closed when the wait ends.
 class WaitTimer {

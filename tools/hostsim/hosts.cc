@@ -10,6 +10,7 @@
 #include "dulu_host.h"
 #include "host_calls.h"
 #include "text.h"
+#include "window_driver.h"
 #include "xlz_host.h"
 
 namespace hostsim {
@@ -163,32 +164,18 @@ std::string CallSettingsEntry(const PluginLibrary& plugin, HostKind kind) {
 std::string DriveWindow(const PluginLibrary& plugin, const std::string& action,
                         const std::string& window, const std::string& control,
                         const std::string& text) {
-  const std::string gbk_control = ToGbk(control);
-  int32_t done = 0;
-  if (action == "type") {
-    std::string value;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text.compare(i, 2, "\\n") == 0) {
-        value += "\r\n";
-        ++i;
-      } else {
-        value += text[i];
-      }
+  std::string value;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (action == "type" && text.compare(i, 2, "\\n") == 0) {
+      value += "\r\n";
+      ++i;
+    } else {
+      value += text[i];
     }
-    auto set = plugin.Entry<int32_t (*)(const char*, const char*, const char*)>("LanfengHeadless_SetText");
-    done = set ? set(window.c_str(), gbk_control.c_str(), ToGbk(value).c_str()) : 0;
-  } else if (action == "tick") {
-    auto set = plugin.Entry<int32_t (*)(const char*, const char*, int32_t)>("LanfengHeadless_SetChecked");
-    done = set ? set(window.c_str(), gbk_control.c_str(), text == "1" ? 1 : 0) : 0;
-  } else if (action == "click") {
-    auto click = plugin.Entry<int32_t (*)(const char*, const char*)>("LanfengHeadless_Click");
-    done = click ? click(window.c_str(), gbk_control.c_str()) : 0;
-  } else if (action == "close") {
-    auto close = plugin.Entry<int32_t (*)(const char*)>("LanfengHeadless_Close");
-    done = close ? close(window.c_str()) : 0;
   }
-  return done ? action + " " + window + (control.empty() ? "" : " " + control) + ": done"
-              : "no such window or control: " + window + " " + control;
+  return DriveWindowControl(plugin, action, window, ToGbk(control), ToGbk(value))
+             ? action + " " + window + (control.empty() ? "" : " " + control) + ": done"
+             : "no such window or control: " + window + " " + control;
 }
 
 void ShowHostCalls(HostKind kind) {

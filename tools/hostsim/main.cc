@@ -54,6 +54,7 @@
 #include "xlz_host.h"
 #include "plugin_library.h"
 #include "text.h"
+#include "window_driver.h"
 
 namespace hostsim {
 namespace {
@@ -126,7 +127,7 @@ class Emulator {
       double seconds = 0;
       words >> seconds;
       Say("waiting " + std::to_string(static_cast<long long>(seconds)) + " host seconds");
-      std::this_thread::sleep_for(std::chrono::duration<double>(seconds / options_.time_scale));
+      WaitHandlingWindows(seconds / options_.time_scale);
     } else if (command == "online" || command == "offline") {
       std::string account;
       words >> account;
@@ -151,7 +152,7 @@ class Emulator {
       words >> count >> seconds >> rounds >> seed;
       for (unsigned long long round = 0; round < rounds; ++round) {
         FlipRandomAccounts(count, &seed);
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds / options_.time_scale));
+        WaitHandlingWindows(seconds / options_.time_scale);
       }
       Say("flipped " + std::to_string(count) + " accounts " + std::to_string(rounds) + " times");
     } else if (command == "refuse-removal") {
@@ -181,8 +182,7 @@ class Emulator {
     } else if (command == "settings") {
       Say(Require() ? CallSettingsEntry(plugin_, options_.host) : "");
     } else if (command == "windows") {
-      auto describe = plugin_.Entry<const char* (*)()>("LanfengHeadless_Describe");
-      if (Require() && describe) std::printf("%s", FromGbk(describe()).c_str());
+      if (Require()) std::printf("%s", FromGbk(DescribeWindows(plugin_)).c_str());
     } else if (command == "type" || command == "tick" || command == "click" || command == "close") {
       std::string window, control, rest;
       words >> window;

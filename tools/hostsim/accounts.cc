@@ -1,9 +1,8 @@
 #include "accounts.h"
 
+#include <cstdint>
 #include <map>
 #include <mutex>
-
-#include <stdlib.h>
 
 #include "bot_sim.h"
 #include "dulu_host.h"
@@ -31,6 +30,17 @@ void PublishLocked() {
   SetDuluAccountList(dulu + "}");
 }
 
+// The next number of a xorshift sequence (the same on every platform, so a
+// seed replays the same flips).
+uint32_t NextRandom(unsigned* seed) {
+  uint32_t x = *seed ? *seed : 2463534242u;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  *seed = x;
+  return x;
+}
+
 }  // namespace
 
 void SetAccountOnline(const std::string& account, bool online) {
@@ -52,7 +62,7 @@ size_t FlipRandomAccounts(size_t count, unsigned* seed) {
   all.reserve(book.size());
   for (auto it = book.begin(); it != book.end(); ++it) all.push_back(it);
   for (size_t i = 0; i < count; ++i) {
-    auto it = all[rand_r(seed) % all.size()];
+    auto it = all[NextRandom(seed) % all.size()];
     it->second = !it->second;
   }
   PublishLocked();

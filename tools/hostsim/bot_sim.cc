@@ -33,9 +33,9 @@ const char* Answer(std::string text) {
 
 extern "C" {
 
-void BotSim_SetSink(BotSimSink new_sink) { sink.store(new_sink); }
+BOT_API void BotSim_SetSink(BotSimSink new_sink) { sink.store(new_sink); }
 
-void BotSim_SetLists(const char* online, const char* offline) {
+BOT_API void BotSim_SetLists(const char* online, const char* offline) {
   std::lock_guard<std::mutex> lock(lists_mu);
   has_online = online != nullptr;
   has_offline = offline != nullptr;
@@ -43,32 +43,32 @@ void BotSim_SetLists(const char* online, const char* offline) {
   offline_list = offline ? offline : "";
 }
 
-int32_t Api_OutPutLog(const char* line) {
+BOT_API int32_t HOST_CALL Api_OutPutLog(const char* line) {
   Report("Api_OutPutLog", Text(line));
   return 1;
 }
 
-const char* Api_SendMsg(const char* robot, int32_t type, const char* target, const char* message) {
+BOT_API const char* HOST_CALL Api_SendMsg(const char* robot, int32_t type, const char* target, const char* message) {
   Report("Api_SendMsg", Join({Text(robot), std::to_string(type), Text(target), Text(message)}));
   return Answer("");
 }
 
-const char* Api_SendTempGroupMsg(const char* robot, const char* group, const char* uid, const char* message) {
+BOT_API const char* HOST_CALL Api_SendTempGroupMsg(const char* robot, const char* group, const char* uid, const char* message) {
   Report("Api_SendTempGroupMsg", Join({Text(robot), Text(group), Text(uid), Text(message)}));
   return Answer("");
 }
 
-const char* Api_GetQQtoUid(const char* account) {
+BOT_API const char* HOST_CALL Api_GetQQtoUid(const char* account) {
   Report("Api_GetQQtoUid", Text(account));
   return Answer(std::string("u_") + Text(account));
 }
 
-const char* Api_GetQQtoUidEx(const char* robot, const char* account) {
+BOT_API const char* HOST_CALL Api_GetQQtoUidEx(const char* robot, const char* account) {
   Report("Api_GetQQtoUidEx", Join({Text(robot), Text(account)}));
   return Answer(std::string("u_") + Text(account));
 }
 
-const char* Api_UpLoadPic(const char* robot, int32_t type, const char* group, const char* friend_account,
+BOT_API const char* HOST_CALL Api_UpLoadPic(const char* robot, int32_t type, const char* group, const char* friend_account,
                           int32_t a, int32_t b, intptr_t data, int32_t length) {
   Report("Api_UpLoadPic", Join({Text(robot), std::to_string(type), Text(group), Text(friend_account),
                                 std::to_string(a), std::to_string(b), std::to_string(length) + " bytes"}));
@@ -76,68 +76,68 @@ const char* Api_UpLoadPic(const char* robot, int32_t type, const char* group, co
   return Answer("[pic,hash=sim" + std::to_string(length) + "]");
 }
 
-int32_t Api_UpLoad(const char* robot, const char* path) {
+BOT_API int32_t HOST_CALL Api_UpLoad(const char* robot, const char* path) {
   Report("Api_UpLoad", Join({Text(robot), Text(path)}));
   return 1;
 }
 
-int32_t Api_SetRInfEx(const char* robot, const char* profile) {
+BOT_API int32_t HOST_CALL Api_SetRInfEx(const char* robot, const char* profile) {
   Report("Api_SetRInfEx", Join({Text(robot), Text(profile)}));
   return 1;
 }
 
-int32_t Api_SetGroupName(const char* robot, const char* group, const char* name) {
+BOT_API int32_t HOST_CALL Api_SetGroupName(const char* robot, const char* group, const char* name) {
   Report("Api_SetGroupName", Join({Text(robot), Text(group), Text(name)}));
   return 1;
 }
 
-int32_t Api_SetGroupCard(const char* robot, const char* group, const char* uid, const char* card) {
+BOT_API int32_t HOST_CALL Api_SetGroupCard(const char* robot, const char* group, const char* uid, const char* card) {
   Report("Api_SetGroupCard", Join({Text(robot), Text(group), Text(uid), Text(card)}));
   return 1;
 }
 
-int32_t Api_UpVote(const char* robot, const char* uid, int32_t a, int32_t b) {
+BOT_API int32_t HOST_CALL Api_UpVote(const char* robot, const char* uid, int32_t a, int32_t b) {
   Report("Api_UpVote", Join({Text(robot), Text(uid), std::to_string(a), std::to_string(b)}));
   return 1;
 }
 
-int32_t Api_HandleGroupEvent(const char* robot, const char* group, const char* seq, int32_t decision) {
+BOT_API int32_t HOST_CALL Api_HandleGroupEvent(const char* robot, const char* group, const char* seq, int32_t decision) {
   Report("Api_HandleGroupEvent", Join({Text(robot), Text(group), Text(seq), std::to_string(decision)}));
   return 1;
 }
 
-int32_t Api_HandleFriendEvent(const char* robot, const char* uid, int32_t decision) {
+BOT_API int32_t HOST_CALL Api_HandleFriendEvent(const char* robot, const char* uid, int32_t decision) {
   Report("Api_HandleFriendEvent", Join({Text(robot), Text(uid), std::to_string(decision)}));
   return 1;
 }
 
-int32_t Api_ShutUP(const char* robot, const char* group, const char* uid, int32_t duration) {
+BOT_API int32_t HOST_CALL Api_ShutUP(const char* robot, const char* group, const char* uid, int32_t duration) {
   Report("Api_ShutUP", Join({Text(robot), Text(group), Text(uid), std::to_string(duration)}));
   return 1;
 }
 
-int32_t Api_KickGroupMBR(const char* robot, const char* group, const char* uid, int32_t flag) {
+BOT_API int32_t HOST_CALL Api_KickGroupMBR(const char* robot, const char* group, const char* uid, int32_t flag) {
   Report("Api_KickGroupMBR", Join({Text(robot), Text(group), Text(uid), std::to_string(flag)}));
   return 1;
 }
 
-int32_t Api_WithdrawGroupMsg(const char* robot, const char* group, const char* seq, const char* id) {
+BOT_API int32_t HOST_CALL Api_WithdrawGroupMsg(const char* robot, const char* group, const char* seq, const char* id) {
   Report("Api_WithdrawGroupMsg", Join({Text(robot), Text(group), Text(seq), Text(id)}));
   return 1;
 }
 
-int32_t Api_DelQQ(const char* account) {
+BOT_API int32_t HOST_CALL Api_DelQQ(const char* account) {
   Report("Api_DelQQ", Text(account));
   return 1;
 }
 
-const char* Api_GetOnLineList() {
+BOT_API const char* HOST_CALL Api_GetOnLineList() {
   Report("Api_GetOnLineList", "");
   std::lock_guard<std::mutex> lock(lists_mu);
   return has_online ? Answer(online_list) : nullptr;
 }
 
-const char* Api_GetOffLineList() {
+BOT_API const char* HOST_CALL Api_GetOffLineList() {
   Report("Api_GetOffLineList", "");
   std::lock_guard<std::mutex> lock(lists_mu);
   return has_offline ? Answer(offline_list) : nullptr;

@@ -33,33 +33,33 @@ Text PackedAnswer(int status, const std::string& code = "") {
   return Answer(lanfeng::HexEncode(bytes + code));
 }
 
-void Log(Text signature, Text line, int32_t colour) {
+void HOST_CALL Log(Text signature, Text line, int32_t colour) {
   RecordCall("输出日志", {TextArg(signature), TextArg(line), to_string(colour)});
 }
-Text SendGroup(Text signature, int64_t robot, int64_t group, Text message) {
+Text HOST_CALL SendGroup(Text signature, int64_t robot, int64_t group, Text message) {
   RecordCall("发送消息_群聊", {TextArg(signature), to_string(robot), to_string(group), TextArg(message)});
   return Answer("");
 }
-Text SendFriend(Text signature, int64_t robot, int64_t friend_account, Text message) {
+Text HOST_CALL SendFriend(Text signature, int64_t robot, int64_t friend_account, Text message) {
   RecordCall("发送消息_好友", {TextArg(signature), to_string(robot), to_string(friend_account), TextArg(message)});
   return Answer("");
 }
-Text UploadGroupPicture(Text signature, int64_t robot, int64_t target, int32_t zero, HostAddress,
+Text HOST_CALL UploadGroupPicture(Text signature, int64_t robot, int64_t target, int32_t zero, HostAddress,
                         int32_t length, int32_t zero_too) {
   RecordCall("群聊_上传图片", {TextArg(signature), to_string(robot), to_string(target), to_string(zero),
                               to_string(length) + " bytes", to_string(zero_too)});
   return Answer("[pic=group]");
 }
-Text UploadFriendPicture(Text signature, int64_t robot, int64_t target, int32_t zero, HostAddress,
+Text HOST_CALL UploadFriendPicture(Text signature, int64_t robot, int64_t target, int32_t zero, HostAddress,
                          int32_t length, int32_t zero_too) {
   RecordCall("好友_上传图片", {TextArg(signature), to_string(robot), to_string(target), to_string(zero),
                               to_string(length) + " bytes", to_string(zero_too)});
   return Answer("[pic=friend]");
 }
-void UpdateAvatar(Text signature, int64_t robot, HostAddress, int32_t length) {
+void HOST_CALL UpdateAvatar(Text signature, int64_t robot, HostAddress, int32_t length) {
   RecordCall("更新头像", {TextArg(signature), to_string(robot), to_string(length) + " bytes"});
 }
-Text AccountList(Text signature) {
+Text HOST_CALL AccountList(Text signature) {
   RecordCall("取框架QQ", {TextArg(signature)});
   std::lock_guard<std::mutex> lock(state_mu);
   return Answer(account_list);
@@ -67,7 +67,7 @@ Text AccountList(Text signature) {
 
 // Packed functions record their record's hex text and answer a status.
 #define DULU_PACKED(fn, name, reply)                        \
-  Text fn(Text signature, Text record) {                    \
+  Text HOST_CALL fn(Text signature, Text record) {          \
     RecordCall(name, {TextArg(signature), TextArg(record)}); \
     return reply;                                           \
   }
@@ -87,7 +87,7 @@ DULU_PACKED(MuteAll, "群聊_置全体禁言", PackedAnswer(1))
 DULU_PACKED(MuteMember, "群聊_置禁言成员", PackedAnswer(1))
 DULU_PACKED(Recall, "群聊_撤回消息", PackedAnswer(1))
 // "账号_删除": removes the account (the record's eight bytes) when it succeeds.
-Text DeleteAccount(Text signature, Text record) {
+Text HOST_CALL DeleteAccount(Text signature, Text record) {
   RecordCall("账号_删除", {TextArg(signature), TextArg(record)});
   const int status = delete_status.load();
   lanfeng::PacketReader reader;
@@ -134,7 +134,7 @@ const Entry kEntries[] = {
 
 // Hands out the API table: the hex text of a serialized map from each
 // function's name to its address.
-Text Supplier(int32_t zero) {
+Text HOST_CALL Supplier(int32_t zero) {
   RecordCall("API表", {to_string(zero)});
   lanfeng::TypedHashMap table;
   table.Configure(lanfeng::kMapText, lanfeng::kMapInt64);

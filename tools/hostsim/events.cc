@@ -1,5 +1,6 @@
 #include "events.h"
 
+#include "host/host_call.h"
 #include "host/packet_codec.h"
 #include "shell/event_intake.h"
 #include "text.h"
@@ -7,8 +8,8 @@
 namespace hostsim {
 namespace {
 
-using TextEntry = void (*)(const char*);
-using IntRecordEntry = int32_t (*)(const void*);
+using TextEntry = void (HOST_CALL*)(const char*);
+using IntRecordEntry = int32_t (HOST_CALL*)(const void*);
 
 std::string Missing(const char* name) { return std::string(name) + " is missing"; }
 
@@ -29,7 +30,7 @@ std::string DeliverPrivateMessage(const PluginLibrary& plugin, HostKind kind, in
   const std::string gbk = ToGbk(text);
   switch (kind) {
     case HostKind::kXlz: {
-      auto entry = plugin.Entry<int32_t (*)(const lanfeng::XlzPrivateMessage*)>("_OnPrivate");
+      auto entry = plugin.Entry<int32_t (HOST_CALL*)(const lanfeng::XlzPrivateMessage*)>("_OnPrivate");
       if (!entry) return Missing("_OnPrivate");
       lanfeng::XlzPrivateMessage record{};
       record.sender = sender;
@@ -60,7 +61,7 @@ std::string DeliverEvent(const PluginLibrary& plugin, HostKind kind, int32_t cod
                          int64_t group, int64_t actor, int64_t target) {
   switch (kind) {
     case HostKind::kXlz: {
-      auto entry = plugin.Entry<int32_t (*)(const lanfeng::XlzEvent*)>("_OnEvent");
+      auto entry = plugin.Entry<int32_t (HOST_CALL*)(const lanfeng::XlzEvent*)>("_OnEvent");
       if (!entry) return Missing("_OnEvent");
       lanfeng::XlzEvent record{};
       record.robot = robot;
@@ -92,7 +93,7 @@ std::string DeliverEvent(const PluginLibrary& plugin, HostKind kind, int32_t cod
       return CallDuluPush(plugin, code < 3000 ? "_推送好友事件" : "_推送群聊事件", Hex(writer));
     }
     case HostKind::kDr: {
-      using DrEvent = int32_t (*)(const char*, int32_t, int32_t, const char*, const char*, const char*,
+      using DrEvent = int32_t (HOST_CALL*)(const char*, int32_t, int32_t, const char*, const char*, const char*,
                                   const char*, const char*, const char*, const char*, const char*,
                                   int32_t, const char*, const char*);
       auto entry = plugin.Entry<DrEvent>("Dr_Event");
@@ -114,11 +115,11 @@ std::string DeliverLoginPrompt(const PluginLibrary& plugin, HostKind kind, int32
   if (kind == HostKind::kDulu) return "the dulu host has no login prompts";
   const char* answer = nullptr;
   if (kind == HostKind::kDr) {
-    auto entry = plugin.Entry<const char* (*)(const char*, int32_t, const char*)>(name);
+    auto entry = plugin.Entry<const char* (HOST_CALL*)(const char*, int32_t, const char*)>(name);
     if (!entry) return Missing(name);
     answer = entry("", prompt, gbk.c_str());
   } else {
-    auto entry = plugin.Entry<const char* (*)(int32_t, int32_t, const char*)>(name);
+    auto entry = plugin.Entry<const char* (HOST_CALL*)(int32_t, int32_t, const char*)>(name);
     if (!entry) return Missing(name);
     answer = entry(prompt, 0, gbk.c_str());
   }

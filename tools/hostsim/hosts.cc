@@ -8,6 +8,7 @@
 #include "accounts.h"
 #include "bot_sim.h"
 #include "dulu_host.h"
+#include "host/host_call.h"
 #include "host_calls.h"
 #include "text.h"
 #include "window_driver.h"
@@ -20,8 +21,8 @@ const LifecycleEntries kDrEntries{"Dr_Enable", "Dr_Disable", "Dr_DestroyPlugin"}
 const LifecycleEntries kXlzEntries{"_AppStart", "_AppEnd", "_AppUnload"};
 const LifecycleEntries kDuluEntries{"_启用", "_禁用", "_卸载"};
 
-using IntEntry = int32_t (*)();
-using VoidEntry = void (*)();
+using IntEntry = int32_t (HOST_CALL*)();
+using VoidEntry = void (HOST_CALL*)();
 
 // The dulu host's disable and unload notice answer nothing.
 bool AnswersNothing(HostKind kind, const char* name) {
@@ -119,25 +120,29 @@ std::string CallUnloadNotice(const PluginLibrary& plugin, HostKind kind) {
   return Call(plugin, kind, EntriesOf(kind).unload_notice);
 }
 
-std::string CallRegister(const PluginLibrary& plugin, HostKind kind) {
+std::string CallRegister(const PluginLibrary& plugin, HostKind kind, std::string* answer) {
+  std::string kept;
+  std::string& raw = answer ? *answer : kept;
   switch (kind) {
     case HostKind::kDr: {
-      auto create = plugin.Entry<const char* (*)()>("Dr_Create");
+      auto create = plugin.Entry<const char* (HOST_CALL*)()>("Dr_Create");
       if (!create) return "Dr_Create is missing";
-      return "Dr_Create answered:\n" + FromGbk(create());
+      raw = create();
+      return "Dr_Create answered:\n" + FromGbk(raw);
     }
     case HostKind::kXlz: {
-      auto initialize = plugin.Entry<const char* (*)(const char*, const char*)>("初始化");
+      auto initialize = plugin.Entry<const char* (HOST_CALL*)(const char*, const char*)>("初始化");
       if (!initialize) return "初始化 is missing";
       std::string list = XlzApiList();
-      return "初始化 answered: " + Shorten(FromGbk(initialize(list.c_str(), kXlzPluginKey)), 600);
+      raw = initialize(list.c_str(), kXlzPluginKey);
+      return "初始化 answered: " + Shorten(FromGbk(raw), 600);
     }
     case HostKind::kDulu: {
-      auto init = plugin.Entry<const char* (*)(intptr_t)>("Init_DuLu");
+      auto init = plugin.Entry<const char* (HOST_CALL*)(intptr_t)>("Init_DuLu");
       if (!init) return "Init_DuLu is missing";
-      std::string hex = init(DuluApiSupplier());
-      return "Init_DuLu answered " + Shorten(hex, 60) + "\nwhich is the identity map:\n" +
-             FromGbk(DescribeDuluIdentity(hex));
+      raw = init(DuluApiSupplier());
+      return "Init_DuLu answered " + Shorten(raw, 60) + "\nwhich is the identity map:\n" +
+             FromGbk(DescribeDuluIdentity(raw));
     }
   }
   return "";
@@ -146,13 +151,13 @@ std::string CallRegister(const PluginLibrary& plugin, HostKind kind) {
 std::string CallSettingsEntry(const PluginLibrary& plugin, HostKind kind) {
   switch (kind) {
     case HostKind::kXlz: {
-      auto entry = plugin.Entry<int32_t (*)()>("_ControlPanel");
+      auto entry = plugin.Entry<int32_t (HOST_CALL*)()>("_ControlPanel");
       return entry ? "_ControlPanel answered " + std::to_string(entry()) : "_ControlPanel is missing";
     }
     case HostKind::kDr:
     case HostKind::kDulu: {
       const char* name = kind == HostKind::kDr ? "Dr_SetUp" : "_菜单";
-      auto entry = plugin.Entry<void (*)()>(name);
+      auto entry = plugin.Entry<void (HOST_CALL*)()>(name);
       if (!entry) return std::string(name) + " is missing";
       entry();
       return std::string(name) + " returned";

@@ -29,8 +29,9 @@ std::string CallDisable(const PluginLibrary& plugin, HostKind kind);
 std::string CallUnloadNotice(const PluginLibrary& plugin, HostKind kind);
 
 // Calls the host's registration entry point as that host does and
-// describes the answer for people (UTF-8).
-std::string CallRegister(const PluginLibrary& plugin, HostKind kind);
+// describes the answer for people (UTF-8); *answer (when given) gets the
+// answer's own bytes.
+std::string CallRegister(const PluginLibrary& plugin, HostKind kind, std::string* answer = nullptr);
 
 // Calls the host's settings entry point.
 std::string CallSettingsEntry(const PluginLibrary& plugin, HostKind kind);

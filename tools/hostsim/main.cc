@@ -6,7 +6,8 @@
 // Commands come from the script, or from standard input when there is none,
 // one per line ("#" starts a comment):
 //   load             load the plugin library (done at start)
-//   register         call the host's registration entry point
+//   register [FILE]  call the host's registration entry point (and write
+//                    the answer's bytes to FILE)
 //   enable           call the host's enable entry point
 //   disable          call the host's disable entry point
 //   unload-notice    call the host's unload notice entry point
@@ -45,7 +46,12 @@
 #include <string>
 #include <thread>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "accounts.h"
 #include "dulu_host.h"
@@ -114,7 +120,14 @@ class Emulator {
     if (command == "load") {
       Load();
     } else if (command == "register") {
-      Say(Require() ? CallRegister(plugin_, options_.host) : "");
+      std::string file, answer;
+      words >> file;
+      if (Require()) Say(CallRegister(plugin_, options_.host, &answer));
+      if (!file.empty()) {
+        std::ofstream out(file, std::ios::binary);
+        out << answer;
+        Say(out ? "the answer's bytes are in " + file : "cannot write " + file);
+      }
     } else if (command == "enable") {
       Say(Require() ? CallEnable(plugin_, options_.host) : "");
     } else if (command == "disable") {
@@ -256,11 +269,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   // The plugin's trace lines (standard error) go in order with ours.
-  dup2(STDOUT_FILENO, STDERR_FILENO);
   // The plugin reads its time scale and trace switch when it loads.
   std::string scale = std::to_string(options.time_scale);
+#if defined(_WIN32)
+  // Lines end in LF as on Linux; the plugin's own CR LF pass unchanged.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _dup2(_fileno(stdout), _fileno(stderr));
+  _putenv_s("LANFENG_TIME_SCALE", scale.c_str());
+  if (options.trace) _putenv_s("LANFENG_TRACE", "1");
+#else
+  dup2(STDOUT_FILENO, STDERR_FILENO);
   setenv("LANFENG_TIME_SCALE", scale.c_str(), 1);
   if (options.trace) setenv("LANFENG_TRACE", "1", 1);
+#endif
   hostsim::ShowHostCalls(options.host);
 
   // Sanitizers start a helper thread of their own with the first thread:

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "accounts.h"
+#include "host/host_call.h"
 #include "host_calls.h"
 
 namespace hostsim {
@@ -25,103 +26,103 @@ Text Answer(std::string text) {
 
 std::string Bytes(intptr_t, int32_t length) { return to_string(length) + " bytes"; }
 
-Text Log(Text key, Text line, int32_t colour, int32_t background) {
+Text HOST_CALL Log(Text key, Text line, int32_t colour, int32_t background) {
   RecordCall("输出日志", {TextArg(key), TextArg(line), to_string(colour), to_string(background)});
   return Answer("");
 }
-Text SendFriend(Text key, int64_t robot, int64_t friend_account, Text message, int64_t* a, int32_t* b) {
+Text HOST_CALL SendFriend(Text key, int64_t robot, int64_t friend_account, Text message, int64_t* a, int32_t* b) {
   RecordCall("发送好友消息", {TextArg(key), to_string(robot), to_string(friend_account), TextArg(message),
                               a ? "out" : "null", b ? "out" : "null"});
   return Answer("");
 }
-Text SendGroup(Text key, int64_t robot, int64_t group, Text message, int32_t flag) {
+Text HOST_CALL SendGroup(Text key, int64_t robot, int64_t group, Text message, int32_t flag) {
   RecordCall("发送群消息", {TextArg(key), to_string(robot), to_string(group), TextArg(message), to_string(flag)});
   return Answer("");
 }
-Text SendTemp(Text key, int64_t robot, int64_t group_id, int64_t friend_account, Text message, int64_t*,
+Text HOST_CALL SendTemp(Text key, int64_t robot, int64_t group_id, int64_t friend_account, Text message, int64_t*,
               int32_t*) {
   RecordCall("发送群临时消息",
              {TextArg(key), to_string(robot), to_string(group_id), to_string(friend_account), TextArg(message)});
   return Answer("");
 }
-int64_t GroupId(Text key, int64_t group) {
+int64_t HOST_CALL GroupId(Text key, int64_t group) {
   RecordCall("取群Id_从缓存", {TextArg(key), to_string(group)});
   return group + 9000000000;
 }
-Text UploadFriendPicture(Text key, int64_t robot, int64_t target, int32_t flag, intptr_t data, int32_t size) {
+Text HOST_CALL UploadFriendPicture(Text key, int64_t robot, int64_t target, int32_t flag, intptr_t data, int32_t size) {
   RecordCall("上传好友图片", {TextArg(key), to_string(robot), to_string(target), to_string(flag), Bytes(data, size)});
   return Answer("[pic=friend]");
 }
-Text UploadGroupPicture(Text key, int64_t robot, int64_t target, int32_t flag, intptr_t data, int32_t size) {
+Text HOST_CALL UploadGroupPicture(Text key, int64_t robot, int64_t target, int32_t flag, intptr_t data, int32_t size) {
   RecordCall("上传群图片", {TextArg(key), to_string(robot), to_string(target), to_string(flag), Bytes(data, size)});
   return Answer("[pic=group]");
 }
-Text UploadFriendVoice(Text key, int64_t robot, int64_t target, int32_t type, Text text, intptr_t data,
+Text HOST_CALL UploadFriendVoice(Text key, int64_t robot, int64_t target, int32_t type, Text text, intptr_t data,
                        int32_t size) {
   RecordCall("上传好友语音", {TextArg(key), to_string(robot), to_string(target), to_string(type), TextArg(text),
                               Bytes(data, size)});
   return Answer("[voice=friend]");
 }
-Text UploadGroupVoice(Text key, int64_t robot, int64_t target, int32_t type, Text text, intptr_t data,
+Text HOST_CALL UploadGroupVoice(Text key, int64_t robot, int64_t target, int32_t type, Text text, intptr_t data,
                       int32_t size) {
   RecordCall("上传群语音", {TextArg(key), to_string(robot), to_string(target), to_string(type), TextArg(text),
                             Bytes(data, size)});
   return Answer("[voice=group]");
 }
-Text UploadVideo(Text key, int64_t robot, int64_t group, Text path, intptr_t data, int32_t size) {
+Text HOST_CALL UploadVideo(Text key, int64_t robot, int64_t group, Text path, intptr_t data, int32_t size) {
   RecordCall("上传小视频", {TextArg(key), to_string(robot), to_string(group), TextArg(path), Bytes(data, size)});
   return Answer("[video]");
 }
-Text UploadAvatar(Text key, int64_t robot, intptr_t data, int32_t size) {
+Text HOST_CALL UploadAvatar(Text key, int64_t robot, intptr_t data, int32_t size) {
   RecordCall("上传头像", {TextArg(key), to_string(robot), Bytes(data, size)});
   return Answer("");
 }
-int32_t ChangeNickname(Text key, int64_t robot, Text name) {
+int32_t HOST_CALL ChangeNickname(Text key, int64_t robot, Text name) {
   RecordCall("修改昵称", {TextArg(key), to_string(robot), TextArg(name)});
   return 1;
 }
-int32_t ChangeSignature(Text key, int64_t robot, Text signature, Text second) {
+int32_t HOST_CALL ChangeSignature(Text key, int64_t robot, Text signature, Text second) {
   RecordCall("修改个性签名", {TextArg(key), to_string(robot), TextArg(signature), TextArg(second)});
   return 1;
 }
-int32_t ChangeGroupName(Text key, int64_t robot, int64_t group, Text name) {
+int32_t HOST_CALL ChangeGroupName(Text key, int64_t robot, int64_t group, Text name) {
   RecordCall("修改群名称", {TextArg(key), to_string(robot), to_string(group), TextArg(name)});
   return 1;
 }
-Text SetGroupCard(Text key, int64_t robot, int64_t group, int64_t member, Text card) {
+Text HOST_CALL SetGroupCard(Text key, int64_t robot, int64_t group, int64_t member, Text card) {
   RecordCall("设置群名片", {TextArg(key), to_string(robot), to_string(group), to_string(member), TextArg(card)});
   return Answer("");
 }
-Text Like(Text key, int64_t robot, int64_t friend_account) {
+Text HOST_CALL Like(Text key, int64_t robot, int64_t friend_account) {
   RecordCall("QQ点赞", {TextArg(key), to_string(robot), to_string(friend_account)});
   return Answer("");
 }
-void GroupVerification(Text key, int64_t robot, int64_t group, int64_t requester, int64_t sequence,
+void HOST_CALL GroupVerification(Text key, int64_t robot, int64_t group, int64_t requester, int64_t sequence,
                        int32_t operation, int32_t type, Text reason) {
   RecordCall("处理群验证事件", {TextArg(key), to_string(robot), to_string(group), to_string(requester),
                                 to_string(sequence), to_string(operation), to_string(type), TextArg(reason)});
 }
-void FriendVerification(Text key, int64_t robot, int64_t requester, int64_t sequence, int32_t operation) {
+void HOST_CALL FriendVerification(Text key, int64_t robot, int64_t requester, int64_t sequence, int32_t operation) {
   RecordCall("处理好友验证事件",
              {TextArg(key), to_string(robot), to_string(requester), to_string(sequence), to_string(operation)});
 }
-int32_t MuteAll(Text key, int64_t robot, int64_t group, int32_t on) {
+int32_t HOST_CALL MuteAll(Text key, int64_t robot, int64_t group, int32_t on) {
   RecordCall("全员禁言", {TextArg(key), to_string(robot), to_string(group), to_string(on)});
   return 1;
 }
-int32_t MuteMember(Text key, int64_t robot, int64_t group, int64_t member, int32_t seconds) {
+int32_t HOST_CALL MuteMember(Text key, int64_t robot, int64_t group, int64_t member, int32_t seconds) {
   RecordCall("禁言群成员", {TextArg(key), to_string(robot), to_string(group), to_string(member), to_string(seconds)});
   return 1;
 }
-int32_t RemoveMember(Text key, int64_t robot, int64_t group, int64_t member, int32_t flag) {
+int32_t HOST_CALL RemoveMember(Text key, int64_t robot, int64_t group, int64_t member, int32_t flag) {
   RecordCall("删除群成员", {TextArg(key), to_string(robot), to_string(group), to_string(member), to_string(flag)});
   return 1;
 }
-int32_t Recall(Text key, int64_t robot, int64_t group, int64_t sequence, int32_t id) {
+int32_t HOST_CALL Recall(Text key, int64_t robot, int64_t group, int64_t sequence, int32_t id) {
   RecordCall("撤回消息_群聊", {TextArg(key), to_string(robot), to_string(group), to_string(sequence), to_string(id)});
   return 1;
 }
-Text DeleteQq(Text key, int64_t account, int32_t flag) {
+Text HOST_CALL DeleteQq(Text key, int64_t account, int32_t flag) {
   RecordCall("QQ列表_删除QQ", {TextArg(key), to_string(account), to_string(flag)});
   std::string reply;
   {
@@ -131,7 +132,7 @@ Text DeleteQq(Text key, int64_t account, int32_t flag) {
   if (reply == "0") RemoveAccount(to_string(account));
   return Answer(reply);
 }
-Text FrameworkQq(Text key) {
+Text HOST_CALL FrameworkQq(Text key) {
   RecordCall("取框架QQ", {TextArg(key)});
   std::lock_guard<std::mutex> lock(state_mu);
   return Answer(account_list);

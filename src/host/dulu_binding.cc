@@ -94,9 +94,9 @@ std::string ReadCode(const std::string& answer) {
 }
 
 // Calls a picture upload function; its answer is the code.
-std::string CallUploadPicture(dulu_host::UploadPicture fn, const std::string& signature,
+std::string CallUploadPicture(HostFunction<dulu_host::UploadPicture> fn, const std::string& signature,
                               int64_t robot, int64_t target, const std::string& data) {
-  if (fn == nullptr) return std::string();
+  if (!fn) return std::string();
   return Copy(fn(signature.c_str(), robot, target, 0, BufferAddress(data), BufferLength(data), 0));
 }
 
@@ -124,7 +124,7 @@ PacketWriter VideoRecord(int64_t robot, int64_t target, const std::string& data)
 
 bool LoadApiTable(HostAddress supplier_address, TypedHashMap* table) {
   if (supplier_address == 0 || table == nullptr) return false;
-  auto supplier = reinterpret_cast<dulu_host::Supplier>(supplier_address);
+  HostFunction<dulu_host::Supplier> supplier(supplier_address);
   return table->Load(HexDecode(Copy(supplier(0))));
 }
 
@@ -155,15 +155,14 @@ HostAddress DuluBinding::FindIn(const Session& session, const std::string& name)
 }
 
 template <typename Fn>
-Fn DuluBinding::Function(const Session& session, const char* name) {
-  HostAddress address = FindIn(session, name);
-  return address == 0 ? nullptr : reinterpret_cast<Fn>(address);
+HostFunction<Fn> DuluBinding::Function(const Session& session, const char* name) {
+  return HostFunction<Fn>(FindIn(session, name));
 }
 
 std::string DuluBinding::CallPacked(const char* name, const PacketWriter& record) const {
   std::shared_ptr<const Session> session = Current();
   auto fn = Function<dulu_host::Packed>(*session, name);
-  if (fn == nullptr) return std::string();
+  if (!fn) return std::string();
   std::string hex = HexEncode(record.GetBytes());
   return HexDecode(Copy(fn(session->signature.c_str(), hex.c_str())));
 }

@@ -151,7 +151,7 @@ class DuluBinding {
 
   // The host function `name` typed as Fn; null when the table lacks it.
   template <typename Fn>
-  static Fn Function(const Session& session, const char* name);
+  static HostFunction<Fn> Function(const Session& session, const char* name);
   // Sends record to the packed function `name`: the bytes its answer stands
   // for, empty when the function is missing or the answer does not decode.
   std::string CallPacked(const char* name, const PacketWriter& record) const;

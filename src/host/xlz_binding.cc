@@ -44,11 +44,10 @@ constexpr char kVoiceFolder[] = "\\main\\data\\voice\\";
 constexpr uint32_t kLowestScratchNumber = 1000;
 constexpr uint32_t kHighestScratchNumber = 999999;
 
-// The host function `name` typed as Fn; null when the list lacks it.
+// The host function `name` typed as Fn; false when the list lacks it.
 template <typename Fn>
-Fn HostFunction(const XlzBinding& binding, const char* name) {
-  HostAddress address = binding.FindApi(name);
-  return address == 0 ? nullptr : reinterpret_cast<Fn>(address);
+HostFunction<Fn> FindFunction(const XlzBinding& binding, const char* name) {
+  return HostFunction<Fn>(binding.FindApi(name));
 }
 
 std::string Copy(Text text) { return text ? std::string(text) : std::string(); }
@@ -99,7 +98,7 @@ std::string PictureFields(int32_t width, int32_t height, bool cartoon, const std
 
 std::string UploadPicture(const XlzBinding& binding, const char* name, const std::string& key,
                           int64_t robot, int64_t target, bool flag, const std::string& data) {
-  auto fn = HostFunction<FnUploadPicture>(binding, name);
+  auto fn = FindFunction<FnUploadPicture>(binding, name);
   return fn ? Copy(fn(key.c_str(), robot, target, flag, BufferAddress(data), BufferLength(data)))
             : std::string();
 }
@@ -107,7 +106,7 @@ std::string UploadPicture(const XlzBinding& binding, const char* name, const std
 std::string UploadVoice(const XlzBinding& binding, const char* name, const std::string& key,
                         int64_t robot, int64_t target, int32_t voice_type,
                         const std::string& voice_text, const std::string& data) {
-  auto fn = HostFunction<FnUploadVoice>(binding, name);
+  auto fn = FindFunction<FnUploadVoice>(binding, name);
   return fn ? Copy(fn(key.c_str(), robot, target, voice_type, voice_text.c_str(),
                       BufferAddress(data), BufferLength(data)))
             : std::string();
@@ -184,7 +183,7 @@ HostAddress XlzBinding::FindApi(const std::string& name) const {
 
 void XlzBinding::OutputLog(const std::string& line, int32_t text_colour,
                            int32_t background_colour) {
-  if (auto fn = HostFunction<FnLog>(*this, "输出日志")) {
+  if (auto fn = FindFunction<FnLog>(*this, "输出日志")) {
     fn(Key().c_str(), line.c_str(), text_colour, background_colour);
   }
 }
@@ -193,7 +192,7 @@ void XlzBinding::SendFriendMessage(int64_t robot, int64_t friend_account,
                                    const std::string& message, int64_t* out_64, int32_t* out_32) {
   int64_t fresh_64 = 0;
   int32_t fresh_32 = 0;
-  if (auto fn = HostFunction<FnSendFriend>(*this, "发送好友消息")) {
+  if (auto fn = FindFunction<FnSendFriend>(*this, "发送好友消息")) {
     fn(Key().c_str(), robot, friend_account, message.c_str(), out_64 ? out_64 : &fresh_64,
        out_32 ? out_32 : &fresh_32);
   }
@@ -201,7 +200,7 @@ void XlzBinding::SendFriendMessage(int64_t robot, int64_t friend_account,
 
 void XlzBinding::SendGroupMessage(int64_t robot, int64_t group, const std::string& message,
                                   bool flag) {
-  if (auto fn = HostFunction<FnSendGroup>(*this, "发送群消息")) {
+  if (auto fn = FindFunction<FnSendGroup>(*this, "发送群消息")) {
     fn(Key().c_str(), robot, group, message.c_str(), flag);
   }
 }
@@ -211,14 +210,14 @@ void XlzBinding::SendGroupTempMessage(int64_t robot, int64_t group_id, int64_t f
                                       int32_t* out_32) {
   int64_t fresh_64 = 0;
   int32_t fresh_32 = 0;
-  if (auto fn = HostFunction<FnSendTemp>(*this, "发送群临时消息")) {
+  if (auto fn = FindFunction<FnSendTemp>(*this, "发送群临时消息")) {
     fn(Key().c_str(), robot, group_id, friend_account, message.c_str(), out_64 ? out_64 : &fresh_64,
        out_32 ? out_32 : &fresh_32);
   }
 }
 
 int64_t XlzBinding::GetGroupIdFromCache(int64_t group) {
-  auto fn = HostFunction<FnGroupId>(*this, "取群Id_从缓存");
+  auto fn = FindFunction<FnGroupId>(*this, "取群Id_从缓存");
   return fn ? fn(Key().c_str(), group) : 0;
 }
 
@@ -255,7 +254,7 @@ std::string XlzBinding::UploadGroupVoice(int64_t robot, int64_t group, int32_t v
 std::string XlzBinding::UploadShortVideo(int64_t robot, int64_t group,
                                          const std::string& video_path, const std::string& cover,
                                          int32_t width, int32_t height, int32_t duration) {
-  auto fn = HostFunction<FnUploadVideo>(*this, "上传小视频");
+  auto fn = FindFunction<FnUploadVideo>(*this, "上传小视频");
   if (!fn) return std::string();
   std::string code = Copy(fn(Key().c_str(), robot, group, video_path.c_str(), BufferAddress(cover),
                              BufferLength(cover)));
@@ -264,86 +263,86 @@ std::string XlzBinding::UploadShortVideo(int64_t robot, int64_t group,
 }
 
 void XlzBinding::UploadAvatar(int64_t robot, const std::string& data) {
-  if (auto fn = HostFunction<FnUploadAvatar>(*this, "上传头像")) {
+  if (auto fn = FindFunction<FnUploadAvatar>(*this, "上传头像")) {
     fn(Key().c_str(), robot, BufferAddress(data), BufferLength(data));
   }
 }
 
 void XlzBinding::ChangeNickname(int64_t robot, const std::string& nickname) {
-  if (auto fn = HostFunction<FnChangeText>(*this, "修改昵称")) {
+  if (auto fn = FindFunction<FnChangeText>(*this, "修改昵称")) {
     fn(Key().c_str(), robot, nickname.c_str());
   }
 }
 
 void XlzBinding::ChangeSignature(int64_t robot, const std::string& signature,
                                  const std::string& second_text) {
-  if (auto fn = HostFunction<FnChangeTwoTexts>(*this, "修改个性签名")) {
+  if (auto fn = FindFunction<FnChangeTwoTexts>(*this, "修改个性签名")) {
     fn(Key().c_str(), robot, signature.c_str(), second_text.c_str());
   }
 }
 
 void XlzBinding::ChangeGroupName(int64_t robot, int64_t group, const std::string& name) {
-  if (auto fn = HostFunction<FnChangeGroupText>(*this, "修改群名称")) {
+  if (auto fn = FindFunction<FnChangeGroupText>(*this, "修改群名称")) {
     fn(Key().c_str(), robot, group, name.c_str());
   }
 }
 
 void XlzBinding::SetGroupCard(int64_t robot, int64_t group, int64_t member,
                               const std::string& card) {
-  if (auto fn = HostFunction<FnGroupCard>(*this, "设置群名片")) {
+  if (auto fn = FindFunction<FnGroupCard>(*this, "设置群名片")) {
     fn(Key().c_str(), robot, group, member, card.c_str());
   }
 }
 
 void XlzBinding::LikeQq(int64_t robot, int64_t friend_account) {
-  if (auto fn = HostFunction<FnLike>(*this, "QQ点赞")) fn(Key().c_str(), robot, friend_account);
+  if (auto fn = FindFunction<FnLike>(*this, "QQ点赞")) fn(Key().c_str(), robot, friend_account);
 }
 
 void XlzBinding::HandleGroupVerification(int64_t robot, int64_t group, int64_t requester,
                                          int64_t sequence, int32_t operation, int32_t event_type,
                                          const std::string& reason) {
-  if (auto fn = HostFunction<FnGroupVerification>(*this, "处理群验证事件")) {
+  if (auto fn = FindFunction<FnGroupVerification>(*this, "处理群验证事件")) {
     fn(Key().c_str(), robot, group, requester, sequence, operation, event_type, reason.c_str());
   }
 }
 
 void XlzBinding::HandleFriendVerification(int64_t robot, int64_t requester, int64_t sequence,
                                           int32_t operation) {
-  if (auto fn = HostFunction<FnFriendVerification>(*this, "处理好友验证事件")) {
+  if (auto fn = FindFunction<FnFriendVerification>(*this, "处理好友验证事件")) {
     fn(Key().c_str(), robot, requester, sequence, operation);
   }
 }
 
 void XlzBinding::MuteAllMembers(int64_t robot, int64_t group, bool on) {
-  if (auto fn = HostFunction<FnMuteAll>(*this, "全员禁言")) fn(Key().c_str(), robot, group, on);
+  if (auto fn = FindFunction<FnMuteAll>(*this, "全员禁言")) fn(Key().c_str(), robot, group, on);
 }
 
 void XlzBinding::MuteGroupMember(int64_t robot, int64_t group, int64_t member, int32_t seconds) {
-  if (auto fn = HostFunction<FnMemberInt>(*this, "禁言群成员")) {
+  if (auto fn = FindFunction<FnMemberInt>(*this, "禁言群成员")) {
     fn(Key().c_str(), robot, group, member, seconds);
   }
 }
 
 void XlzBinding::RemoveGroupMember(int64_t robot, int64_t group, int64_t member, bool flag) {
-  if (auto fn = HostFunction<FnMemberInt>(*this, "删除群成员")) {
+  if (auto fn = FindFunction<FnMemberInt>(*this, "删除群成员")) {
     fn(Key().c_str(), robot, group, member, flag);
   }
 }
 
 void XlzBinding::RecallGroupMessage(int64_t robot, int64_t group, int64_t sequence,
                                     int32_t message_id) {
-  if (auto fn = HostFunction<FnMemberInt>(*this, "撤回消息_群聊")) {
+  if (auto fn = FindFunction<FnMemberInt>(*this, "撤回消息_群聊")) {
     fn(Key().c_str(), robot, group, sequence, message_id);
   }
 }
 
 std::string XlzBinding::DeleteQqFromList(int64_t account, bool flag) {
-  auto fn = HostFunction<FnDeleteQq>(*this, "QQ列表_删除QQ");
+  auto fn = FindFunction<FnDeleteQq>(*this, "QQ列表_删除QQ");
   return fn ? Copy(fn(Key().c_str(), account, flag)) : std::string();
 }
 
 std::string XlzBinding::GetFrameworkQq() {
-  auto fn = HostFunction<FnFrameworkQq>(*this, "取框架QQ");
+  auto fn = FindFunction<FnFrameworkQq>(*this, "取框架QQ");
   return fn ? Copy(fn(Key().c_str())) : std::string();
 }
 

@@ -16,6 +16,8 @@
 //                    any plugin thread was left behind
 //   online QQ        log the account QQ in (adding it to the host's list)
 //   offline QQ       log the account QQ out
+//   exports FILE     look up every entry point FILE names (one per line,
+//                    "name@bytes" as src/exports/exports.list has them)
 //   accounts         show the host's accounts
 //   add-accounts FIRST COUNT online|offline   add COUNT accounts numbered
 //                    from FIRST at once
@@ -203,6 +205,10 @@ class Emulator {
       std::getline(words, rest);
       if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
       Say(Require() ? DriveWindow(plugin_, command, window, control, rest) : "");
+    } else if (command == "exports") {
+      std::string file;
+      words >> file;
+      if (Require()) Say(FindExports(file));
     } else if (command == "accounts") {
       for (const std::string& line : DescribeAccounts()) Say(line);
     } else if (command == "threads") {
@@ -246,6 +252,26 @@ class Emulator {
     std::snprintf(text, sizeof text, "unloaded in %.1f ms; library %s; %d plugin thread(s) left", ms,
                   gone ? "gone from the process" : "STILL MAPPED", left < 0 ? 0 : left);
     Say(text);
+  }
+
+  // Looks up every entry point of the list by name, as a host would.
+  std::string FindExports(const std::string& file) const {
+    std::ifstream list(file);
+    if (!list) return "cannot read " + file;
+    std::string line, missing;
+    int found = 0;
+    while (std::getline(list, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty() || line[0] == '#') continue;
+      const std::string name = line.substr(0, line.find('@'));
+      if (plugin_.Find(name.c_str())) {
+        ++found;
+      } else {
+        missing += " " + name;
+      }
+    }
+    return missing.empty() ? "all " + std::to_string(found) + " entry points found by name"
+                           : "entry points missing:" + missing;
   }
 
   void Say(const std::string& text) {

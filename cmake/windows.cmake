@@ -24,12 +24,12 @@ add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 # Sources of the Linux build that have a Windows counterpart (or stand-in)
 # under a win32/ folder: the POSIX platform (platform/win32/), the task queue
 # (its Windows twin waits on the thread's messages too), libcurl, OpenSSL's
-# TLS stream and glibc's iconv.
+# TLS stream, glibc's iconv and the headless windows (owner/win32/ draws real ones).
 set(LANFENG_LINUX_ONLY_SOURCES
-  "/platform/posix/|/platform/task_queue\\.cc$|/net/http_transport_curl\\.cc$|/net/tls_stream_openssl\\.cc$|/net/encoding\\.cc$")
+  "/platform/posix/|/platform/task_queue\\.cc$|/net/http_transport_curl\\.cc$|/net/tls_stream_openssl\\.cc$|/net/encoding\\.cc$|/owner/window_headless\\.cc$")
 
 # System libraries the Windows backends call.
-set(LANFENG_WINDOWS_SYSTEM_LIBRARIES user32 bcrypt)
+set(LANFENG_WINDOWS_SYSTEM_LIBRARIES user32 gdi32 bcrypt ws2_32 secur32 crypt32 wininet)
 
 set(LANFENG_WINDOWS_EXPORTS ${PROJECT_SOURCE_DIR}/src/exports/exports.list)
 

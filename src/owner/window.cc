@@ -1,3 +1,5 @@
+// The parts of the window layer both backends share: the message box, the
+// description of a window, and the list of open windows.
 #include "owner/window.h"
 
 #include <algorithm>
@@ -19,97 +21,30 @@ const char* KindName(ControlKind kind) {
 
 }  // namespace
 
-void ShowInfo(const std::string& text) { CurrentPlatform().ShowMessageBox(text, kMessageBoxTitle, 0); }
+void ShowInfo(const std::string& text) {
+  CurrentPlatform().ShowMessageBox(text, kMessageBoxTitle, 0);
+}
 
-Window::Window(const WindowLayout& layout) : layout_(layout), thread_(ThisThreadQueue()) {
+std::string DescribeLayout(const WindowLayout& layout, bool closed,
+                           const std::function<std::string(const ControlLayout&)>& text,
+                           const std::function<bool(const ControlLayout&)>& checked) {
+  std::string shown = std::string(layout.name) + " \"" + (layout.caption ? layout.caption : "") +
+                      "\"" + (closed ? " (closed)" : "") + "\n";
   for (const ControlLayout& control : layout.controls) {
-    State state;
-    if (control.kind == ControlKind::kEdit || control.kind == ControlKind::kMultiLineEdit) {
-      state.text = control.caption ? control.caption : "";
-    }
-    states_[control.name] = state;
-  }
-}
-
-bool Window::Has(const std::string& control) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return states_.count(control) > 0;
-}
-
-std::string Window::Text(const std::string& control) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto found = states_.find(control);
-  return found == states_.end() ? "" : found->second.text;
-}
-
-void Window::SetText(const std::string& control, const std::string& text) {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto found = states_.find(control);
-  if (found != states_.end()) found->second.text = text;
-}
-
-bool Window::Checked(const std::string& control) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto found = states_.find(control);
-  return found != states_.end() && found->second.checked;
-}
-
-void Window::SetChecked(const std::string& control, bool checked) {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto found = states_.find(control);
-  if (found != states_.end()) found->second.checked = checked;
-}
-
-void Window::OnClick(const std::string& control, std::function<void()> handler) {
-  std::lock_guard<std::mutex> lock(mu_);
-  handlers_[control] = std::move(handler);
-}
-
-bool Window::Click(const std::string& control) {
-  std::function<void()> handler;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (closed_ || states_.count(control) == 0) return false;
-    auto found = handlers_.find(control);
-    if (found == handlers_.end()) return true;  // a control without a handler
-    handler = found->second;
-  }
-  if (ThisThreadQueue() == thread_) {
-    handler();
-    return true;
-  }
-  return PostTask(thread_, std::move(handler));
-}
-
-void Window::Close() {
-  std::lock_guard<std::mutex> lock(mu_);
-  closed_ = true;
-}
-
-bool Window::closed() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return closed_;
-}
-
-std::string Window::Describe() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  std::string text = std::string(layout_.name) + " \"" + (layout_.caption ? layout_.caption : "") +
-                     "\"" + (closed_ ? " (closed)" : "") + "\n";
-  for (const ControlLayout& control : layout_.controls) {
-    const State& state = states_.at(control.name);
-    text += std::string("  ") + control.name + " [" + KindName(control.kind) + "]";
-    if (control.parent) text += std::string(" in ") + control.parent;
+    shown += std::string("  ") + control.name + " [" + KindName(control.kind) + "]";
+    if (control.parent) shown += std::string(" in ") + control.parent;
     if (control.kind == ControlKind::kButton || control.kind == ControlKind::kCheckBox ||
         control.kind == ControlKind::kGroupBox || control.kind == ControlKind::kLabel) {
-      text += std::string(" \"") + (control.caption ? control.caption : "") + "\"";
+      shown += std::string(" \"") + (control.caption ? control.caption : "") + "\"";
     }
-    if (control.kind == ControlKind::kCheckBox) text += state.checked ? " checked" : " unchecked";
+    if (control.kind == ControlKind::kCheckBox)
+      shown += checked(control) ? " checked" : " unchecked";
     if (control.kind == ControlKind::kEdit || control.kind == ControlKind::kMultiLineEdit) {
-      text += ": " + state.text;
+      shown += ": " + text(control);
     }
-    text += "\n";
+    shown += "\n";
   }
-  return text;
+  return shown;
 }
 
 void OpenWindows::Add(std::shared_ptr<Window> window) {
@@ -138,9 +73,14 @@ std::vector<std::shared_ptr<Window>> OpenWindows::List() const {
 }
 
 void OpenWindows::CloseAll() {
-  std::lock_guard<std::mutex> lock(mu_);
-  for (const auto& window : windows_) window->Close();
-  windows_.clear();
+  std::vector<std::shared_ptr<Window>> windows;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    windows.swap(windows_);
+  }
+  // Closed outside the lock: a real window answers on its own thread, whose
+  // handlers may be adding a window right now.
+  for (const auto& window : windows) window->Close();
 }
 
 }  // namespace lanfeng

@@ -1,0 +1,825 @@
+// The Windows backend of TlsStream: Winsock and Schannel (SSPI).
+//
+// The socket is non-blocking; every wait for it goes through select() until
+// the deadline of the step, in slices short enough to notice a stop request
+// promptly. Schannel only encrypts and decrypts: it is told to leave the
+// server's certificate alone (manual validation), and after the handshake
+// the certificate chain is built and checked here with the SSL policy and
+// the host name, against the system's roots or, with a CA file, against
+// exactly that file's certificates.
+//
+// Winsock is started by each connection and cleaned up when it closes;
+// Winsock counts its users itself, so a library that is unloaded leaves
+// no start behind and never calls WSACleanup from its teardown.
+//
+// Nothing sent (the mailbox password goes over this stream) ever reaches an
+// error text or a log.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <wincrypt.h>
+#define SECURITY_WIN32
+#define SCHANNEL_USE_BLACKLISTS
+#include <subauth.h>
+#include <security.h>
+#include <schannel.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+#include "net/tls_stream.h"
+
+namespace lanfeng {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMaxLineBytes = 8192;
+constexpr size_t kReadChunkBytes = 16 * 1024 + 512;  // one TLS record and its overhead
+// The longest select() between two looks at the stop request.
+constexpr int kStopCheckMs = 100;
+constexpr UINT kGbkCodePage = 936;
+constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                  ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
+                                  ISC_REQ_STREAM;
+constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
+// The SSL policy's flag that forgives an untrusted root
+// (SECURITY_FLAG_IGNORE_UNKNOWN_CA, which <wininet.h> defines).
+constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+
+Clock::time_point After(int ms) {
+  return Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+}
+
+// GBK text to UTF-16 (host names and file paths); empty when it is not GBK.
+std::wstring Wide(const std::string& gbk) {
+  if (gbk.empty() || gbk.size() > 0x7FFFFFFF) return L"";
+  const int size = static_cast<int>(gbk.size());
+  const int length =
+      ::MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, gbk.data(), size, nullptr, 0);
+  if (length <= 0) return L"";
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  ::MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, gbk.data(), size, &wide[0], length);
+  return wide;
+}
+
+// UTF-16 to GBK; characters GBK lacks become "?".
+std::string Gbk(const std::wstring& wide) {
+  if (wide.empty() || wide.size() > 0x7FFFFFFF) return "";
+  const int size = static_cast<int>(wide.size());
+  const int length =
+      ::WideCharToMultiByte(kGbkCodePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return "";
+  std::string text(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(kGbkCodePage, 0, wide.data(), size, &text[0], length, nullptr, nullptr);
+  return text;
+}
+
+// Our own wording of the certificate errors an owner meets most, for
+// systems that have none (Wine); null for any other code.
+const char* CertificateErrorText(DWORD code) {
+  switch (code) {
+    case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+      return "根证书不受信任";
+    case static_cast<DWORD>(CERT_E_CHAINING):
+      return "无法建立到受信任根证书的证书链";
+    case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
+      return "证书不是颁发给这个主机名的";
+    case static_cast<DWORD>(CERT_E_EXPIRED):
+      return "证书已过期或尚未生效";
+    case static_cast<DWORD>(CERT_E_WRONG_USAGE):
+      return "证书不能用于验证服务器";
+    case static_cast<DWORD>(CRYPT_E_REVOKED):
+      return "证书已被吊销";
+    default:
+      return nullptr;
+  }
+}
+
+// The system's wording of an error code (GBK, without the line break); for
+// the codes of security and certificates (HRESULTs) the code follows in hex,
+// since that is what an owner can look up.
+std::string SystemErrorText(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring wide = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
+  if (buffer != nullptr) ::LocalFree(buffer);
+  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
+                           wide.back() == L'.' || wide.back() == L'\x3002')) {
+    wide.pop_back();
+  }
+  std::string text = Gbk(wide);
+  if (code <= 0xFFFF) return text.empty() ? "错误 " + std::to_string(code) : text;
+  if (text.empty() && CertificateErrorText(code) != nullptr) text = CertificateErrorText(code);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+  return text.empty() ? std::string("错误 ") + hex : text + "（" + hex + "）";
+}
+
+enum class Wait { kReady, kTimedOut, kStopped, kFailed };
+
+// Waits until the socket can be written (for_write) or read, the deadline
+// passes, or stop (when given) says the caller is asked to stop. A socket
+// error (a refused connect) also counts as ready.
+Wait WaitForSocket(SOCKET socket, bool for_write, Clock::time_point deadline,
+                   const std::function<bool()>& stop) {
+  for (;;) {
+    if (stop && stop()) return Wait::kStopped;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return Wait::kTimedOut;
+    if (stop) left = std::min<decltype(left)>(left, kStopCheckMs);
+    left = std::min<decltype(left)>(left, 24 * 3600 * 1000);
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(socket, &ready);
+    FD_SET(socket, &failed);
+    timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+    const int count =
+        ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr, &failed, &timeout);
+    if (count > 0) return Wait::kReady;
+    if (count == SOCKET_ERROR) return Wait::kFailed;
+  }
+}
+
+// A certificate store, closed when it goes.
+class Store {
+ public:
+  Store() = default;
+  ~Store() { Reset(nullptr); }
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  HCERTSTORE get() const { return store_; }
+  void Reset(HCERTSTORE store) {
+    if (store_ != nullptr) ::CertCloseStore(store_, 0);
+    store_ = store;
+  }
+
+ private:
+  HCERTSTORE store_ = nullptr;
+};
+
+// The certificates of a PEM file, added to `store`; false with *reason
+// when the file cannot be read or holds none.
+bool LoadPemCertificates(const std::string& path, HCERTSTORE store, std::string* reason) {
+  const std::wstring wide = Wide(path);
+  HANDLE file = wide.empty() ? INVALID_HANDLE_VALUE
+                             : ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *reason = SystemErrorText(wide.empty() ? ERROR_INVALID_NAME : ::GetLastError());
+    return false;
+  }
+  std::string text;
+  char chunk[4096];
+  DWORD got = 0;
+  bool read_ok = true;
+  while ((read_ok = ::ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0) {
+    text.append(chunk, got);
+  }
+  const DWORD read_error = ::GetLastError();
+  ::CloseHandle(file);
+  if (!read_ok) {
+    *reason = SystemErrorText(read_error);
+    return false;
+  }
+  static const char kBegin[] = "-----BEGIN CERTIFICATE-----";
+  static const char kEnd[] = "-----END CERTIFICATE-----";
+  int added = 0;
+  for (size_t begin = text.find(kBegin); begin != std::string::npos;
+       begin = text.find(kBegin, begin + 1)) {
+    const size_t end = text.find(kEnd, begin);
+    if (end == std::string::npos) break;
+    const std::string block = text.substr(begin, end + sizeof kEnd - 1 - begin);
+    DWORD size = 0;
+    if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                                CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
+      continue;
+    }
+    std::string der(size, '\0');
+    if (::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                               CRYPT_STRING_BASE64HEADER, reinterpret_cast<BYTE*>(&der[0]), &size,
+                               nullptr, nullptr) &&
+        ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
+                                           reinterpret_cast<const BYTE*>(der.data()), size,
+                                           CERT_STORE_ADD_ALWAYS, nullptr)) {
+      ++added;
+    }
+  }
+  if (added > 0) return true;
+  *reason = "文件中没有可用的证书";
+  return false;
+}
+
+class SchannelStream : public TlsStream {
+ public:
+  explicit SchannelStream(const TlsConnectOptions& options)
+      : options_(options), total_deadline_(After(options.total_timeout_ms)) {}
+  ~SchannelStream() override { Close(); }
+  SchannelStream(const SchannelStream&) = delete;
+  SchannelStream& operator=(const SchannelStream&) = delete;
+
+  // Loads the trusted certificates, connects, shakes hands and checks the
+  // certificate. False with *error naming the step.
+  bool Open(std::string* error);
+
+  bool Write(const std::string& data) override;
+  bool ReadLine(std::string* line) override;
+  void Close() override;
+  const std::string& error() const override { return error_; }
+  std::string LocalAddressLiteral() const override;
+
+ private:
+  enum class Io { kDone, kTimedOut, kStopped, kClosed, kFailed };
+
+  std::string Endpoint() const { return options_.host + ":" + std::to_string(options_.port); }
+  Clock::time_point CallDeadline() const {
+    return std::min(After(options_.io_timeout_ms), total_deadline_);
+  }
+  bool LoadTrust(std::string* error);
+  bool AcquireCredentials(std::string* error);
+  bool ConnectSocket(Clock::time_point deadline, std::string* error);
+  bool Handshake(Clock::time_point deadline, std::string* error);
+  Io Negotiate(bool first, Clock::time_point deadline, std::string* detail);
+  bool CheckCertificate(std::string* reason);
+  Io SendAll(const char* data, size_t size, Clock::time_point deadline, std::string* detail);
+  Io Receive(Clock::time_point deadline, std::string* detail);
+  Io Decrypt(Clock::time_point deadline, std::string* detail);
+  bool Fail(Io outcome, const std::string& detail);
+
+  TlsConnectOptions options_;
+  std::wstring target_;  // the host name Schannel sends (SNI) and the check expects
+  Clock::time_point total_deadline_;
+  bool winsock_started_ = false;
+  SOCKET socket_ = INVALID_SOCKET;
+  Store trusted_;  // the CA file's certificates; empty for the system's roots
+  CredHandle credentials_{};
+  bool have_credentials_ = false;
+  CtxtHandle context_{};
+  bool have_context_ = false;
+  SecPkgContext_StreamSizes sizes_{};
+  std::string verified_certificate_;  // the encoded certificate last checked
+  std::string incoming_;              // received bytes not yet decrypted
+  std::string buffer_;                // decrypted bytes not yet read as lines
+  bool broken_ = false;
+  std::string error_;
+};
+
+bool SchannelStream::Open(std::string* error) {
+  if (options_.host.empty()) {
+    *error = "服务器地址为空";
+    return false;
+  }
+  if (options_.port <= 0 || options_.port > 65535) {
+    *error = "服务器端口无效（" + std::to_string(options_.port) + "）";
+    return false;
+  }
+  WSADATA data;
+  const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
+  if (started != 0) {
+    *error = "网络初始化失败：" + SystemErrorText(static_cast<DWORD>(started));
+    return false;
+  }
+  winsock_started_ = true;
+  const Clock::time_point deadline = std::min(After(options_.connect_timeout_ms), total_deadline_);
+  return LoadTrust(error) && AcquireCredentials(error) && ConnectSocket(deadline, error) &&
+         Handshake(deadline, error);
+}
+
+// The CA file's certificates, when one is named.
+bool SchannelStream::LoadTrust(std::string* error) {
+  if (options_.ca_file.empty()) return true;
+  trusted_.Reset(
+      ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
+  std::string reason;
+  if (trusted_.get() == nullptr) {
+    reason = SystemErrorText(::GetLastError());
+  } else if (LoadPemCertificates(options_.ca_file, trusted_.get(), &reason)) {
+    return true;
+  }
+  *error = "读取CA证书文件失败（" + options_.ca_file + "）：" + reason;
+  return false;
+}
+
+// Schannel's credentials: TLS 1.2 or later, no client certificate, and the
+// server's certificate left to CheckCertificate. Systems that know the
+// newer structure get TLS 1.3 as well; older ones only TLS 1.2.
+bool SchannelStream::AcquireCredentials(std::string* error) {
+  const DWORD flags =
+      SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+  TLS_PARAMETERS parameters{};
+  parameters.grbitDisabledProtocols = ~kAcceptedProtocols;
+  SCH_CREDENTIALS current{};
+  current.dwVersion = SCH_CREDENTIALS_VERSION;
+  current.dwFlags = flags;
+  current.cTlsParameters = 1;
+  current.pTlsParameters = &parameters;
+  wchar_t package[] = UNISP_NAME_W;
+  TimeStamp expiry;
+  SECURITY_STATUS status =
+      ::AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &current,
+                                  nullptr, nullptr, &credentials_, &expiry);
+  if (status != SEC_E_OK) {
+    SCHANNEL_CRED older{};
+    older.dwVersion = SCHANNEL_CRED_VERSION;
+    older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+    older.dwFlags = flags;
+    status = ::AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &older,
+                                         nullptr, nullptr, &credentials_, &expiry);
+  }
+  if (status != SEC_E_OK) {
+    *error = "TLS初始化失败：" + SystemErrorText(static_cast<DWORD>(status));
+    return false;
+  }
+  have_credentials_ = true;
+  return true;
+}
+
+// Tries each address of the host in turn until one accepts, all refuse, or
+// the deadline passes.
+bool SchannelStream::ConnectSocket(Clock::time_point deadline, std::string* error) {
+  target_ = Wide(options_.host);
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  ADDRINFOW* addresses = nullptr;
+  const std::wstring port = std::to_wstring(options_.port);
+  const int resolved = target_.empty()
+                           ? WSAHOST_NOT_FOUND
+                           : ::GetAddrInfoW(target_.c_str(), port.c_str(), &hints, &addresses);
+  if (resolved != 0) {
+    *error = "解析服务器地址失败（" + options_.host + "）：" +
+             SystemErrorText(static_cast<DWORD>(resolved));
+    return false;
+  }
+  std::string reason = "没有可用的地址";
+  bool timed_out = false;
+  bool stopped = false;
+  for (ADDRINFOW* at = addresses;
+       at != nullptr && socket_ == INVALID_SOCKET && !timed_out && !stopped; at = at->ai_next) {
+    SOCKET candidate = ::WSASocketW(at->ai_family, at->ai_socktype, at->ai_protocol, nullptr, 0,
+                                    WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (candidate == INVALID_SOCKET) {
+      // Systems before Windows 7 SP1 lack the no-inherit flag.
+      candidate = ::WSASocketW(at->ai_family, at->ai_socktype, at->ai_protocol, nullptr, 0,
+                               WSA_FLAG_OVERLAPPED);
+    }
+    if (candidate == INVALID_SOCKET) {
+      reason = SystemErrorText(static_cast<DWORD>(::WSAGetLastError()));
+      continue;
+    }
+    u_long non_blocking = 1;
+    int result = ::ioctlsocket(candidate, FIONBIO, &non_blocking);
+    if (result == 0) result = ::connect(candidate, at->ai_addr, static_cast<int>(at->ai_addrlen));
+    int socket_error = result == 0 ? 0 : ::WSAGetLastError();
+    if (result != 0 && socket_error == WSAEWOULDBLOCK) {
+      const Wait wait = WaitForSocket(candidate, true, deadline, options_.stop_requested);
+      timed_out = wait == Wait::kTimedOut;
+      stopped = wait == Wait::kStopped;
+      int length = sizeof socket_error;
+      if (wait == Wait::kReady &&
+          ::getsockopt(candidate, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socket_error),
+                       &length) == 0) {
+        result = socket_error == 0 ? 0 : SOCKET_ERROR;
+      } else if (wait == Wait::kFailed) {
+        socket_error = ::WSAGetLastError();
+      }
+    }
+    if (result == 0) {
+      socket_ = candidate;
+    } else {
+      reason = SystemErrorText(static_cast<DWORD>(socket_error));
+      ::closesocket(candidate);
+    }
+  }
+  ::FreeAddrInfoW(addresses);
+  if (socket_ != INVALID_SOCKET) return true;
+  if (timed_out) {
+    *error = "连接服务器超时（" + Endpoint() + "）";
+  } else {
+    *error = "连接服务器失败（" + Endpoint() + "）：" + (stopped ? kStreamStoppedText : reason);
+  }
+  return false;
+}
+
+// The TLS handshake with SNI, then the certificate check.
+bool SchannelStream::Handshake(Clock::time_point deadline, std::string* error) {
+  std::string detail;
+  const Io outcome = Negotiate(true, deadline, &detail);
+  if (outcome == Io::kDone) {
+    SecPkgContext_ConnectionInfo connection{};
+    const bool modern = ::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO,
+                                                  &connection) == SEC_E_OK &&
+                        (connection.dwProtocol & kAcceptedProtocols) != 0;
+    std::string reason;
+    if (!modern) {
+      detail = "服务器不支持TLS 1.2或更新的版本";
+    } else if (!CheckCertificate(&reason)) {
+      detail = "证书验证失败（服务器证书：" + reason + "）";
+    } else if (::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) !=
+               SEC_E_OK) {
+      detail = "无法取得TLS记录的大小";
+    } else {
+      return true;
+    }
+  }
+  broken_ = true;
+  if (outcome == Io::kTimedOut) {
+    *error = "TLS握手超时（" + Endpoint() + "）";
+  } else if (outcome == Io::kStopped) {
+    *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamStoppedText;
+  } else if (outcome == Io::kClosed) {
+    *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamClosedText;
+  } else {
+    *error = "TLS握手失败（" + Endpoint() + "）：" + detail;
+  }
+  return false;
+}
+
+// Runs InitializeSecurityContext until the handshake is complete: the first
+// one from nothing, a later one (the server renegotiating, or a TLS 1.3
+// message after the handshake) from the bytes already received.
+SchannelStream::Io SchannelStream::Negotiate(bool first, Clock::time_point deadline,
+                                             std::string* detail) {
+  bool need_input = false;
+  bool asked_for_credentials = false;
+  for (;;) {
+    if (need_input) {
+      const Io received = Receive(deadline, detail);
+      if (received != Io::kDone) return received;
+    }
+    SecBuffer in[2] = {{static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN,
+                        incoming_.empty() ? nullptr : &incoming_[0]},
+                       {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc in_description{SECBUFFER_VERSION, 2, in};
+    SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
+    SecBufferDesc out_description{SECBUFFER_VERSION, 1, out};
+    unsigned long attributes = 0;
+    const bool starting = first && !have_context_;
+    SECURITY_STATUS status = ::InitializeSecurityContextW(
+        &credentials_, starting ? nullptr : &context_, target_.empty() ? nullptr : &target_[0],
+        kContextRequest, 0, 0, starting ? nullptr : &in_description, 0,
+        starting ? &context_ : nullptr, &out_description, &attributes, nullptr);
+    if (starting && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK)) have_context_ = true;
+    Io sent = Io::kDone;
+    if (out[0].pvBuffer != nullptr) {
+      if (out[0].cbBuffer > 0) {
+        sent =
+            SendAll(static_cast<const char*>(out[0].pvBuffer), out[0].cbBuffer, deadline, detail);
+      }
+      ::FreeContextBuffer(out[0].pvBuffer);
+    }
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+      need_input = true;
+      continue;
+    }
+    if (sent != Io::kDone) return sent;
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS && !asked_for_credentials) {
+      // The server asked for a client certificate: go on without one.
+      asked_for_credentials = true;
+      need_input = false;
+      continue;
+    }
+    if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+      *detail = SystemErrorText(static_cast<DWORD>(status));
+      return Io::kFailed;
+    }
+    if (!starting) {
+      if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= incoming_.size()) {
+        incoming_.erase(0, incoming_.size() - in[1].cbBuffer);
+      } else {
+        incoming_.clear();
+      }
+    }
+    if (status == SEC_E_OK) return Io::kDone;
+    need_input = incoming_.empty();
+  }
+}
+
+// Builds the server certificate's chain and checks it with the SSL policy
+// for the dialled host name. With a CA file, the chain must end in one of
+// its certificates, and an untrusted root is then the only error forgiven.
+bool SchannelStream::CheckCertificate(std::string* reason) {
+  PCCERT_CONTEXT server = nullptr;
+  if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) != SEC_E_OK ||
+      server == nullptr) {
+    *reason = "服务器没有出示证书";
+    return false;
+  }
+  const std::string encoded(reinterpret_cast<const char*>(server->pbCertEncoded),
+                            server->cbCertEncoded);
+  Store supporting;
+  if (trusted_.get() != nullptr) {
+    supporting.Reset(::CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr));
+    if (supporting.get() != nullptr) {
+      ::CertAddStoreToCollection(supporting.get(), trusted_.get(), 0, 0);
+      ::CertAddStoreToCollection(supporting.get(), server->hCertStore, 0, 0);
+    }
+  }
+  LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH),
+                    const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),
+                    const_cast<LPSTR>(szOID_SGC_NETSCAPE)};
+  CERT_CHAIN_PARA chain_parameters{};
+  chain_parameters.cbSize = sizeof chain_parameters;
+  chain_parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+  chain_parameters.RequestedUsage.Usage.cUsageIdentifier = 3;
+  chain_parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  const bool built = ::CertGetCertificateChain(
+      nullptr, server, nullptr, supporting.get() != nullptr ? supporting.get() : server->hCertStore,
+      &chain_parameters, 0, nullptr, &chain);
+  ::CertFreeCertificateContext(server);
+  if (!built || chain == nullptr) {
+    *reason = SystemErrorText(::GetLastError());
+    return false;
+  }
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.fdwChecks = trusted_.get() != nullptr ? kIgnoreUnknownCa : 0;
+  ssl.pwszServerName = target_.empty() ? nullptr : &target_[0];
+  CERT_CHAIN_POLICY_PARA policy{};
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  bool ok = ::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+            status.dwError == 0;
+  if (!ok) {
+    *reason = SystemErrorText(status.dwError != 0 ? status.dwError : ::GetLastError());
+  } else if (trusted_.get() != nullptr) {
+    const CERT_SIMPLE_CHAIN* simple =
+        chain->cChain > 0 ? chain->rgpChain[chain->cChain - 1] : nullptr;
+    PCCERT_CONTEXT root = simple != nullptr && simple->cElement > 0
+                              ? simple->rgpElement[simple->cElement - 1]->pCertContext
+                              : nullptr;
+    PCCERT_CONTEXT found = root == nullptr
+                               ? nullptr
+                               : ::CertFindCertificateInStore(trusted_.get(), X509_ASN_ENCODING, 0,
+                                                              CERT_FIND_EXISTING, root, nullptr);
+    ok = found != nullptr;
+    if (found != nullptr) ::CertFreeCertificateContext(found);
+    if (!ok) *reason = "证书链不是由CA证书文件中的证书签发的";
+  }
+  ::CertFreeCertificateChain(chain);
+  if (ok) verified_certificate_ = encoded;
+  return ok;
+}
+
+SchannelStream::Io SchannelStream::SendAll(const char* data, size_t size,
+                                           Clock::time_point deadline, std::string* detail) {
+  size_t done = 0;
+  while (done < size) {
+    const int chunk = static_cast<int>(std::min<size_t>(size - done, 64 * 1024));
+    const int sent = ::send(socket_, data + done, chunk, 0);
+    if (sent > 0) {
+      done += static_cast<size_t>(sent);
+      continue;
+    }
+    const int code = ::WSAGetLastError();
+    if (code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN)
+      return Io::kClosed;
+    if (code != WSAEWOULDBLOCK) {
+      *detail = SystemErrorText(static_cast<DWORD>(code));
+      return Io::kFailed;
+    }
+    const Wait wait = WaitForSocket(socket_, true, deadline, options_.stop_requested);
+    if (wait == Wait::kTimedOut) return Io::kTimedOut;
+    if (wait == Wait::kStopped) return Io::kStopped;
+    if (wait == Wait::kFailed) {
+      *detail = SystemErrorText(static_cast<DWORD>(::WSAGetLastError()));
+      return Io::kFailed;
+    }
+  }
+  return Io::kDone;
+}
+
+// Appends what the server sent next to incoming_, waiting for it until the
+// deadline.
+SchannelStream::Io SchannelStream::Receive(Clock::time_point deadline, std::string* detail) {
+  char chunk[kReadChunkBytes];
+  for (;;) {
+    const int got = ::recv(socket_, chunk, sizeof chunk, 0);
+    if (got > 0) {
+      incoming_.append(chunk, static_cast<size_t>(got));
+      return Io::kDone;
+    }
+    if (got == 0) return Io::kClosed;
+    const int code = ::WSAGetLastError();
+    if (code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN)
+      return Io::kClosed;
+    if (code != WSAEWOULDBLOCK) {
+      *detail = SystemErrorText(static_cast<DWORD>(code));
+      return Io::kFailed;
+    }
+    const Wait wait = WaitForSocket(socket_, false, deadline, options_.stop_requested);
+    if (wait == Wait::kTimedOut) return Io::kTimedOut;
+    if (wait == Wait::kStopped) return Io::kStopped;
+    if (wait == Wait::kFailed) {
+      *detail = SystemErrorText(static_cast<DWORD>(::WSAGetLastError()));
+      return Io::kFailed;
+    }
+  }
+}
+
+// Decrypts at least one record into buffer_, receiving as much as that
+// takes. The server's close_notify ends the stream; a renegotiation (or a
+// TLS 1.3 message after the handshake) is completed, and a certificate that
+// changed on the way is checked again.
+SchannelStream::Io SchannelStream::Decrypt(Clock::time_point deadline, std::string* detail) {
+  for (;;) {
+    if (incoming_.empty()) {
+      const Io received = Receive(deadline, detail);
+      if (received != Io::kDone) return received;
+    }
+    SecBuffer buffers[4] = {
+        {static_cast<unsigned long>(incoming_.size()), SECBUFFER_DATA, &incoming_[0]},
+        {0, SECBUFFER_EMPTY, nullptr},
+        {0, SECBUFFER_EMPTY, nullptr},
+        {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+    const SECURITY_STATUS status = ::DecryptMessage(&context_, &description, 0, nullptr);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+      const Io received = Receive(deadline, detail);
+      if (received != Io::kDone) return received;
+      continue;
+    }
+    if (status == SEC_I_CONTEXT_EXPIRED) return Io::kClosed;
+    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
+      *detail = SystemErrorText(static_cast<DWORD>(status));
+      return Io::kFailed;
+    }
+    // The buffers point into incoming_: take the plain text and the bytes
+    // after the record before incoming_ changes.
+    bool decrypted = false;
+    std::string extra;
+    for (const SecBuffer& buffer : buffers) {
+      if (buffer.BufferType == SECBUFFER_DATA && buffer.cbBuffer > 0) {
+        buffer_.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+        decrypted = true;
+      } else if (buffer.BufferType == SECBUFFER_EXTRA && buffer.cbBuffer > 0) {
+        extra.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+      }
+    }
+    incoming_ = std::move(extra);
+    if (status == SEC_I_RENEGOTIATE) {
+      const Io negotiated = Negotiate(false, deadline, detail);
+      if (negotiated != Io::kDone) return negotiated;
+      PCCERT_CONTEXT server = nullptr;
+      bool same = false;
+      if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) ==
+              SEC_E_OK &&
+          server != nullptr) {
+        same = verified_certificate_ ==
+               std::string(reinterpret_cast<const char*>(server->pbCertEncoded),
+                           server->cbCertEncoded);
+        ::CertFreeCertificateContext(server);
+      }
+      std::string reason;
+      if (!same && !CheckCertificate(&reason)) {
+        *detail = "证书验证失败（服务器证书：" + reason + "）";
+        return Io::kFailed;
+      }
+      if (::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
+        *detail = "无法取得TLS记录的大小";
+        return Io::kFailed;
+      }
+    }
+    if (decrypted) return Io::kDone;
+  }
+}
+
+// Records why a read or write failed; the stream is unusable afterwards.
+bool SchannelStream::Fail(Io outcome, const std::string& detail) {
+  broken_ = true;
+  if (outcome == Io::kTimedOut) {
+    error_ = kStreamTimedOutText;
+  } else if (outcome == Io::kStopped) {
+    error_ = kStreamStoppedText;
+  } else if (outcome == Io::kClosed) {
+    error_ = kStreamClosedText;
+  } else {
+    error_ = "连接出错：" + detail;
+  }
+  return false;
+}
+
+bool SchannelStream::Write(const std::string& data) {
+  if (!have_context_ || socket_ == INVALID_SOCKET || broken_) return Fail(Io::kClosed, "");
+  const Clock::time_point deadline = CallDeadline();
+  const size_t largest = std::max<size_t>(1, sizes_.cbMaximumMessage);
+  std::string record;
+  for (size_t done = 0; done < data.size();) {
+    const size_t size = std::min(largest, data.size() - done);
+    record.assign(sizes_.cbHeader + size + sizes_.cbTrailer, '\0');
+    std::memcpy(&record[sizes_.cbHeader], data.data() + done, size);
+    SecBuffer buffers[4] = {
+        {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, &record[0]},
+        {static_cast<unsigned long>(size), SECBUFFER_DATA, &record[sizes_.cbHeader]},
+        {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, &record[sizes_.cbHeader + size]},
+        {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+    // Encrypted in place: record holds no plain text afterwards.
+    const SECURITY_STATUS status = ::EncryptMessage(&context_, 0, &description, 0);
+    if (status != SEC_E_OK) return Fail(Io::kFailed, SystemErrorText(static_cast<DWORD>(status)));
+    const size_t length = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
+    std::string detail;
+    const Io sent = SendAll(record.data(), std::min(length, record.size()), deadline, &detail);
+    if (sent != Io::kDone) return Fail(sent, detail);
+    done += size;
+  }
+  return true;
+}
+
+bool SchannelStream::ReadLine(std::string* line) {
+  if (!have_context_ || socket_ == INVALID_SOCKET || broken_) return Fail(Io::kClosed, "");
+  const Clock::time_point deadline = CallDeadline();
+  size_t scanned = 0;
+  for (;;) {
+    const size_t end = buffer_.find('\n', scanned);
+    if (end != std::string::npos) {
+      line->assign(buffer_, 0, end);
+      if (!line->empty() && line->back() == '\r') line->pop_back();
+      buffer_.erase(0, end + 1);
+      return true;
+    }
+    if (buffer_.size() > kMaxLineBytes) {
+      broken_ = true;
+      error_ = kStreamLineTooLongText;
+      return false;
+    }
+    scanned = buffer_.size();
+    std::string detail;
+    const Io outcome = Decrypt(deadline, &detail);
+    if (outcome != Io::kDone) return Fail(outcome, detail);
+  }
+}
+
+void SchannelStream::Close() {
+  if (have_context_) {
+    // One try at close_notify; the server's answer is not awaited.
+    DWORD shutdown = SCHANNEL_SHUTDOWN;
+    SecBuffer token = {sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
+    SecBufferDesc token_description{SECBUFFER_VERSION, 1, &token};
+    if (!broken_ && socket_ != INVALID_SOCKET &&
+        ::ApplyControlToken(&context_, &token_description) == SEC_E_OK) {
+      SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
+      SecBufferDesc out_description{SECBUFFER_VERSION, 1, out};
+      unsigned long attributes = 0;
+      const SECURITY_STATUS status = ::InitializeSecurityContextW(
+          &credentials_, &context_, target_.empty() ? nullptr : &target_[0], kContextRequest, 0, 0,
+          nullptr, 0, nullptr, &out_description, &attributes, nullptr);
+      if (out[0].pvBuffer != nullptr) {
+        if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && out[0].cbBuffer > 0) {
+          ::send(socket_, static_cast<const char*>(out[0].pvBuffer),
+                 static_cast<int>(out[0].cbBuffer), 0);
+        }
+        ::FreeContextBuffer(out[0].pvBuffer);
+      }
+    }
+    ::DeleteSecurityContext(&context_);
+    have_context_ = false;
+  }
+  if (have_credentials_) {
+    ::FreeCredentialsHandle(&credentials_);
+    have_credentials_ = false;
+  }
+  if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
+  socket_ = INVALID_SOCKET;
+  trusted_.Reset(nullptr);
+  if (winsock_started_) ::WSACleanup();
+  winsock_started_ = false;
+}
+
+std::string SchannelStream::LocalAddressLiteral() const {
+  sockaddr_storage local{};
+  int length = sizeof local;
+  char text[INET6_ADDRSTRLEN] = "";
+  if (socket_ == INVALID_SOCKET ||
+      ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return "[127.0.0.1]";
+  }
+  if (local.ss_family == AF_INET6) {
+    ::InetNtopA(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text);
+    return std::string("[IPv6:") + text + "]";
+  }
+  ::InetNtopA(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text);
+  return std::string("[") + text + "]";
+}
+
+}  // namespace
+
+std::unique_ptr<TlsStream> ConnectTls(const TlsConnectOptions& options, std::string* error) {
+  auto stream = std::make_unique<SchannelStream>(options);
+  std::string unused;
+  if (!stream->Open(error != nullptr ? error : &unused)) return nullptr;
+  return stream;
+}
+
+}  // namespace lanfeng

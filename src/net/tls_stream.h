@@ -13,8 +13,11 @@
 // (a worker of a library being unloaded) says so, and every wait ends within
 // a tenth of a second of the request.
 //
-// Failure texts are GBK, for the owner's log line. The OpenSSL backend lives
-// in tls_stream_openssl.cc; no TLS library header appears here.
+// Failure texts are GBK, for the owner's log line. The backends (OpenSSL in
+// tls_stream_openssl.cc, Schannel in win32/tls_stream_schannel.cc) derive
+// from TlsStreamBase (tls_stream_base.h), which reads the lines and words
+// the failures for both; no TLS library or operating-system header appears
+// here.
 #pragma once
 
 #include <functional>

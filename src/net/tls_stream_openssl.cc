@@ -1,4 +1,5 @@
-// The OpenSSL backend of TlsStream.
+// The OpenSSL backend of TlsStream: the connection, the handshake and the
+// records, under the lines and limits of TlsStreamBase.
 //
 // Sockets are non-blocking; every OpenSSL call that wants to read or write
 // waits in poll() until the deadline of the step, so no step can hang, in
@@ -17,45 +18,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <functional>
 
-#include "net/tls_stream.h"
+#include "net/tls_stream_base.h"
 
 namespace lanfeng {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr size_t kMaxLineBytes = 8192;
 constexpr size_t kReadChunkBytes = 4096;
-// The longest poll() between two looks at the stop request.
-constexpr int kStopCheckMs = 100;
-
-Clock::time_point After(int ms) {
-  return Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-}
-
-enum class Wait { kReady, kTimedOut, kStopped, kFailed };
-
-// Waits until fd is ready for `events`, the deadline passes, or stop (when
-// given) says the caller is asked to stop.
-Wait WaitForSocket(int fd, short events, Clock::time_point deadline,
-                   const std::function<bool()>& stop) {
-  for (;;) {
-    if (stop && stop()) return Wait::kStopped;
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return Wait::kTimedOut;
-    if (stop) left = std::min<decltype(left)>(left, kStopCheckMs);
-    pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, static_cast<int>(std::min<decltype(left)>(left, INT_MAX)));
-    if (ready > 0) return Wait::kReady;
-    if (ready < 0 && errno != EINTR) return Wait::kFailed;
-  }
-}
 
 // The reasons OpenSSL queued on this thread, oldest first; empties the queue.
 std::string TakeOpenSslErrors() {
@@ -114,58 +86,40 @@ long SocketBioControl(BIO* bio, int command, long, void*) {
   return 0;
 }
 
-class OpenSslStream : public TlsStream {
+class OpenSslStream : public TlsStreamBase {
  public:
-  explicit OpenSslStream(const TlsConnectOptions& options)
-      : options_(options), total_deadline_(After(options.total_timeout_ms)) {}
+  explicit OpenSslStream(const TlsConnectOptions& options) : TlsStreamBase(options) {}
   ~OpenSslStream() override { Close(); }
-  OpenSslStream(const OpenSslStream&) = delete;
-  OpenSslStream& operator=(const OpenSslStream&) = delete;
 
   // Loads the trusted certificates, connects, shakes hands and checks the
   // certificate. False with *error naming the step.
   bool Open(std::string* error);
 
-  bool Write(const std::string& data) override;
-  bool ReadLine(std::string* line) override;
   void Close() override;
-  const std::string& error() const override { return error_; }
   std::string LocalAddressLiteral() const override;
 
  private:
-  enum class Io { kDone, kTimedOut, kStopped, kClosed, kFailed };
+  bool Connected() const override { return ssl_ != nullptr; }
+  Io EncryptAndSend(const std::string& data, Clock::time_point deadline,
+                    std::string* detail) override;
+  Io ReceiveAndDecrypt(Clock::time_point deadline, std::string* plain,
+                       std::string* detail) override;
 
-  std::string Endpoint() const { return options_.host + ":" + std::to_string(options_.port); }
-  Clock::time_point CallDeadline() const {
-    return std::min(After(options_.io_timeout_ms), total_deadline_);
-  }
   bool MakeContext(std::string* error);
   bool ConnectSocket(Clock::time_point deadline, std::string* error);
   bool Handshake(Clock::time_point deadline, std::string* error);
+  Io WaitForSocket(int fd, short events, Clock::time_point deadline) const;
   Io Drive(const std::function<int()>& call, Clock::time_point deadline, std::string* detail);
-  bool Fail(Io outcome, const std::string& detail);
 
-  TlsConnectOptions options_;
-  Clock::time_point total_deadline_;
   SocketBioState socket_;
   BIO_METHOD* bio_method_ = nullptr;
   SSL_CTX* context_ = nullptr;
   SSL* ssl_ = nullptr;
-  bool broken_ = false;
-  std::string buffer_;
-  std::string error_;
 };
 
 bool OpenSslStream::Open(std::string* error) {
-  if (options_.host.empty()) {
-    *error = "服务器地址为空";
-    return false;
-  }
-  if (options_.port <= 0 || options_.port > 65535) {
-    *error = "服务器端口无效（" + std::to_string(options_.port) + "）";
-    return false;
-  }
-  const Clock::time_point deadline = std::min(After(options_.connect_timeout_ms), total_deadline_);
+  if (!CheckTarget(error)) return false;
+  const Clock::time_point deadline = ConnectDeadline();
   return MakeContext(error) && ConnectSocket(deadline, error) && Handshake(deadline, error);
 }
 
@@ -181,13 +135,13 @@ bool OpenSslStream::MakeContext(std::string* error) {
   SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
   SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
-  if (options_.ca_file.empty()) {
+  if (options().ca_file.empty()) {
     if (SSL_CTX_set_default_verify_paths(context_) == 1) return true;
     *error = "读取系统CA证书失败：" + TakeOpenSslErrors();
     return false;
   }
-  if (SSL_CTX_load_verify_locations(context_, options_.ca_file.c_str(), nullptr) == 1) return true;
-  *error = "读取CA证书文件失败（" + options_.ca_file + "）：" + TakeOpenSslErrors();
+  if (SSL_CTX_load_verify_locations(context_, options().ca_file.c_str(), nullptr) == 1) return true;
+  *error = "读取CA证书文件失败（" + options().ca_file + "）：" + TakeOpenSslErrors();
   return false;
 }
 
@@ -198,16 +152,16 @@ bool OpenSslStream::ConnectSocket(Clock::time_point deadline, std::string* error
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* addresses = nullptr;
-  const std::string port = std::to_string(options_.port);
-  int resolved = ::getaddrinfo(options_.host.c_str(), port.c_str(), &hints, &addresses);
+  const std::string port = std::to_string(options().port);
+  int resolved = ::getaddrinfo(options().host.c_str(), port.c_str(), &hints, &addresses);
   if (resolved != 0) {
-    *error = "解析服务器地址失败（" + options_.host + "）：" + ::gai_strerror(resolved);
+    *error = "解析服务器地址失败（" + options().host + "）：" + ::gai_strerror(resolved);
     return false;
   }
   std::string reason = "没有可用的地址";
-  bool timed_out = false;
-  bool stopped = false;
-  for (addrinfo* at = addresses; at != nullptr && socket_.fd < 0 && !timed_out && !stopped;
+  Io waited = Io::kDone;  // how the last wait for a connect ended
+  for (addrinfo* at = addresses;
+       at != nullptr && socket_.fd < 0 && waited != Io::kTimedOut && waited != Io::kStopped;
        at = at->ai_next) {
     int fd =
         ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol);
@@ -217,12 +171,10 @@ bool OpenSslStream::ConnectSocket(Clock::time_point deadline, std::string* error
     }
     int result = ::connect(fd, at->ai_addr, at->ai_addrlen);
     if (result != 0 && errno == EINPROGRESS) {
-      Wait wait = WaitForSocket(fd, POLLOUT, deadline, options_.stop_requested);
-      timed_out = wait == Wait::kTimedOut;
-      stopped = wait == Wait::kStopped;
+      waited = WaitForSocket(fd, POLLOUT, deadline);
       int socket_error = 0;
       socklen_t length = sizeof socket_error;
-      if (wait == Wait::kReady &&
+      if (waited == Io::kDone &&
           ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &socket_error, &length) == 0) {
         errno = socket_error;
         result = socket_error == 0 ? 0 : -1;
@@ -237,11 +189,7 @@ bool OpenSslStream::ConnectSocket(Clock::time_point deadline, std::string* error
   }
   ::freeaddrinfo(addresses);
   if (socket_.fd >= 0) return true;
-  if (timed_out) {
-    *error = "连接服务器超时（" + Endpoint() + "）";
-  } else {
-    *error = "连接服务器失败（" + Endpoint() + "）：" + (stopped ? kStreamStoppedText : reason);
-  }
+  *error = ConnectFailure(waited, reason);
   return false;
 }
 
@@ -263,33 +211,37 @@ bool OpenSslStream::Handshake(Clock::time_point deadline, std::string* error) {
     return false;
   }
   SSL_set_bio(ssl_, bio, bio);
-  bool named =
-      (IsIpLiteral(options_.host) || SSL_set_tlsext_host_name(ssl_, options_.host.c_str()) == 1) &&
-      SSL_set1_host(ssl_, options_.host.c_str()) == 1;
+  bool named = (IsIpLiteral(options().host) ||
+                SSL_set_tlsext_host_name(ssl_, options().host.c_str()) == 1) &&
+               SSL_set1_host(ssl_, options().host.c_str()) == 1;
   if (!named) {
-    *error = "TLS初始化失败（" + options_.host + "）：" + TakeOpenSslErrors();
+    *error = "TLS初始化失败（" + options().host + "）：" + TakeOpenSslErrors();
     return false;
   }
   std::string detail;
   Io outcome = Drive([this] { return SSL_connect(ssl_); }, deadline, &detail);
   if (outcome == Io::kDone && SSL_get_verify_result(ssl_) == X509_V_OK) return true;
-  broken_ = outcome != Io::kDone;
+  if (outcome != Io::kDone) MarkBroken();
   long verify = SSL_get_verify_result(ssl_);
-  if (outcome == Io::kTimedOut) {
-    *error = "TLS握手超时（" + Endpoint() + "）";
-  } else if (outcome == Io::kStopped) {
-    *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamStoppedText;
-  } else if (outcome == Io::kClosed) {
-    *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamClosedText;
-  } else {
-    *error = "TLS握手失败（" + Endpoint() + "）：" + detail;
-    if (verify != X509_V_OK) {
-      *error += "（服务器证书：";
-      *error += X509_verify_cert_error_string(verify);
-      *error += "）";
-    }
+  if (verify != X509_V_OK) {
+    detail += "（服务器证书：";
+    detail += X509_verify_cert_error_string(verify);
+    detail += "）";
   }
+  *error = HandshakeFailure(outcome, detail);
   return false;
+}
+
+// Waits until fd is ready for `events` (kDone), the deadline passes, or the
+// caller is asked to stop.
+OpenSslStream::Io OpenSslStream::WaitForSocket(int fd, short events,
+                                               Clock::time_point deadline) const {
+  return WaitInSlices(deadline, INT_MAX, [fd, events](int ms) {
+    pollfd entry{fd, events, 0};
+    const int ready = ::poll(&entry, 1, ms);
+    if (ready > 0) return Io::kDone;
+    return ready < 0 && errno != EINTR ? Io::kFailed : Io::kTimedOut;
+  });
 }
 
 // Repeats an OpenSSL call until it succeeds, fails, or must wait past the
@@ -319,79 +271,40 @@ OpenSslStream::Io OpenSslStream::Drive(const std::function<int()>& call, Clock::
       if (detail->empty()) *detail = std::strerror(system_error);
       return Io::kFailed;
     }
-    Wait wait = WaitForSocket(socket_.fd, events, deadline, options_.stop_requested);
-    if (wait == Wait::kTimedOut) return Io::kTimedOut;
-    if (wait == Wait::kStopped) return Io::kStopped;
-    if (wait == Wait::kFailed) {
-      *detail = std::strerror(errno);
-      return Io::kFailed;
-    }
+    const Io wait = WaitForSocket(socket_.fd, events, deadline);
+    if (wait == Io::kFailed) *detail = std::strerror(errno);
+    if (wait != Io::kDone) return wait;
   }
 }
 
-// Records why a read or write failed; the stream is unusable afterwards.
-bool OpenSslStream::Fail(Io outcome, const std::string& detail) {
-  broken_ = true;
-  if (outcome == Io::kTimedOut) {
-    error_ = kStreamTimedOutText;
-  } else if (outcome == Io::kStopped) {
-    error_ = kStreamStoppedText;
-  } else if (outcome == Io::kClosed) {
-    error_ = kStreamClosedText;
-  } else {
-    error_ = "连接出错：" + detail;
-  }
-  return false;
-}
-
-bool OpenSslStream::Write(const std::string& data) {
-  if (ssl_ == nullptr || broken_) return Fail(Io::kClosed, "");
-  const Clock::time_point deadline = CallDeadline();
+OpenSslStream::Io OpenSslStream::EncryptAndSend(const std::string& data, Clock::time_point deadline,
+                                                std::string* detail) {
   size_t done = 0;
   while (done < data.size()) {
     size_t written = 0;
-    std::string detail;
     Io outcome =
         Drive([&] { return SSL_write_ex(ssl_, data.data() + done, data.size() - done, &written); },
-              deadline, &detail);
-    if (outcome != Io::kDone) return Fail(outcome, detail);
+              deadline, detail);
+    if (outcome != Io::kDone) return outcome;
     done += written;
   }
-  return true;
+  return Io::kDone;
 }
 
-bool OpenSslStream::ReadLine(std::string* line) {
-  if (ssl_ == nullptr || broken_) return Fail(Io::kClosed, "");
-  const Clock::time_point deadline = CallDeadline();
-  size_t scanned = 0;
-  for (;;) {
-    size_t end = buffer_.find('\n', scanned);
-    if (end != std::string::npos) {
-      line->assign(buffer_, 0, end);
-      if (!line->empty() && line->back() == '\r') line->pop_back();
-      buffer_.erase(0, end + 1);
-      return true;
-    }
-    if (buffer_.size() > kMaxLineBytes) {
-      broken_ = true;
-      error_ = kStreamLineTooLongText;
-      return false;
-    }
-    scanned = buffer_.size();
-    char chunk[kReadChunkBytes];
-    size_t got = 0;
-    std::string detail;
-    Io outcome =
-        Drive([&] { return SSL_read_ex(ssl_, chunk, sizeof chunk, &got); }, deadline, &detail);
-    if (outcome != Io::kDone) return Fail(outcome, detail);
-    buffer_.append(chunk, got);
-  }
+OpenSslStream::Io OpenSslStream::ReceiveAndDecrypt(Clock::time_point deadline, std::string* plain,
+                                                   std::string* detail) {
+  char chunk[kReadChunkBytes];
+  size_t got = 0;
+  Io outcome =
+      Drive([&] { return SSL_read_ex(ssl_, chunk, sizeof chunk, &got); }, deadline, detail);
+  if (outcome == Io::kDone) plain->append(chunk, got);
+  return outcome;
 }
 
 void OpenSslStream::Close() {
   if (ssl_ != nullptr) {
     // One try at close_notify; the server's answer is not awaited.
-    if (!broken_) SSL_shutdown(ssl_);
+    if (!broken()) SSL_shutdown(ssl_);
     SSL_free(ssl_);
     ssl_ = nullptr;
   }
@@ -407,17 +320,17 @@ void OpenSslStream::Close() {
 std::string OpenSslStream::LocalAddressLiteral() const {
   sockaddr_storage local{};
   socklen_t length = sizeof local;
-  char text[INET6_ADDRSTRLEN] = "";
   if (socket_.fd < 0 ||
       ::getsockname(socket_.fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    return "[127.0.0.1]";
+    return AddressLiteral(nullptr, false);
   }
-  if (local.ss_family == AF_INET6) {
-    ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text);
-    return std::string("[IPv6:") + text + "]";
-  }
-  ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text);
-  return std::string("[") + text + "]";
+  const bool ipv6 = local.ss_family == AF_INET6;
+  const void* address =
+      ipv6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr)
+           : &reinterpret_cast<sockaddr_in*>(&local)->sin_addr;
+  char text[INET6_ADDRSTRLEN] = "";
+  ::inet_ntop(ipv6 ? AF_INET6 : AF_INET, address, text, sizeof text);
+  return AddressLiteral(text, ipv6);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The Windows backend of TlsStream: Winsock and Schannel (SSPI).
+// The Windows backend of TlsStream: Winsock and Schannel (SSPI), under the
+// lines and limits of TlsStreamBase.
 //
 // The socket is non-blocking; every wait for it goes through select() until
 // the deadline of the step, in slices short enough to notice a stop request
@@ -25,22 +26,17 @@
 #include <schannel.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
-#include "net/tls_stream.h"
+#include "net/tls_stream_base.h"
 
 namespace lanfeng {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr size_t kMaxLineBytes = 8192;
 constexpr size_t kReadChunkBytes = 16 * 1024 + 512;  // one TLS record and its overhead
-// The longest select() between two looks at the stop request.
-constexpr int kStopCheckMs = 100;
+// The longest single select(); a longer wait is made of several.
+constexpr int kLongestSelectMs = 24 * 3600 * 1000;
 constexpr UINT kGbkCodePage = 936;
 constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
@@ -49,10 +45,6 @@ constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIE
 // The SSL policy's flag that forgives an untrusted root
 // (SECURITY_FLAG_IGNORE_UNKNOWN_CA, which <wininet.h> defines).
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
-
-Clock::time_point After(int ms) {
-  return Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-}
 
 // GBK text to UTF-16 (host names and file paths); empty when it is not GBK.
 std::wstring Wide(const std::string& gbk) {
@@ -119,32 +111,6 @@ std::string SystemErrorText(DWORD code) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
   return text.empty() ? std::string("错误 ") + hex : text + "（" + hex + "）";
-}
-
-enum class Wait { kReady, kTimedOut, kStopped, kFailed };
-
-// Waits until the socket can be written (for_write) or read, the deadline
-// passes, or stop (when given) says the caller is asked to stop. A socket
-// error (a refused connect) also counts as ready.
-Wait WaitForSocket(SOCKET socket, bool for_write, Clock::time_point deadline,
-                   const std::function<bool()>& stop) {
-  for (;;) {
-    if (stop && stop()) return Wait::kStopped;
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return Wait::kTimedOut;
-    if (stop) left = std::min<decltype(left)>(left, kStopCheckMs);
-    left = std::min<decltype(left)>(left, 24 * 3600 * 1000);
-    fd_set ready, failed;
-    FD_ZERO(&ready);
-    FD_ZERO(&failed);
-    FD_SET(socket, &ready);
-    FD_SET(socket, &failed);
-    timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
-    const int count =
-        ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr, &failed, &timeout);
-    if (count > 0) return Wait::kReady;
-    if (count == SOCKET_ERROR) return Wait::kFailed;
-  }
 }
 
 // A certificate store, closed when it goes.
@@ -216,45 +182,37 @@ bool LoadPemCertificates(const std::string& path, HCERTSTORE store, std::string*
   return false;
 }
 
-class SchannelStream : public TlsStream {
+class SchannelStream : public TlsStreamBase {
  public:
-  explicit SchannelStream(const TlsConnectOptions& options)
-      : options_(options), total_deadline_(After(options.total_timeout_ms)) {}
+  explicit SchannelStream(const TlsConnectOptions& options) : TlsStreamBase(options) {}
   ~SchannelStream() override { Close(); }
-  SchannelStream(const SchannelStream&) = delete;
-  SchannelStream& operator=(const SchannelStream&) = delete;
 
   // Loads the trusted certificates, connects, shakes hands and checks the
   // certificate. False with *error naming the step.
   bool Open(std::string* error);
 
-  bool Write(const std::string& data) override;
-  bool ReadLine(std::string* line) override;
   void Close() override;
-  const std::string& error() const override { return error_; }
   std::string LocalAddressLiteral() const override;
 
  private:
-  enum class Io { kDone, kTimedOut, kStopped, kClosed, kFailed };
+  bool Connected() const override { return have_context_ && socket_ != INVALID_SOCKET; }
+  Io EncryptAndSend(const std::string& data, Clock::time_point deadline,
+                    std::string* detail) override;
+  Io ReceiveAndDecrypt(Clock::time_point deadline, std::string* plain,
+                       std::string* detail) override;
 
-  std::string Endpoint() const { return options_.host + ":" + std::to_string(options_.port); }
-  Clock::time_point CallDeadline() const {
-    return std::min(After(options_.io_timeout_ms), total_deadline_);
-  }
   bool LoadTrust(std::string* error);
   bool AcquireCredentials(std::string* error);
   bool ConnectSocket(Clock::time_point deadline, std::string* error);
   bool Handshake(Clock::time_point deadline, std::string* error);
   Io Negotiate(bool first, Clock::time_point deadline, std::string* detail);
   bool CheckCertificate(std::string* reason);
+  Io WaitForSocket(SOCKET socket, bool for_write, Clock::time_point deadline) const;
+  Io AwaitSocket(bool for_write, Clock::time_point deadline, std::string* detail) const;
   Io SendAll(const char* data, size_t size, Clock::time_point deadline, std::string* detail);
   Io Receive(Clock::time_point deadline, std::string* detail);
-  Io Decrypt(Clock::time_point deadline, std::string* detail);
-  bool Fail(Io outcome, const std::string& detail);
 
-  TlsConnectOptions options_;
   std::wstring target_;  // the host name Schannel sends (SNI) and the check expects
-  Clock::time_point total_deadline_;
   bool winsock_started_ = false;
   SOCKET socket_ = INVALID_SOCKET;
   Store trusted_;  // the CA file's certificates; empty for the system's roots
@@ -265,20 +223,10 @@ class SchannelStream : public TlsStream {
   SecPkgContext_StreamSizes sizes_{};
   std::string verified_certificate_;  // the encoded certificate last checked
   std::string incoming_;              // received bytes not yet decrypted
-  std::string buffer_;                // decrypted bytes not yet read as lines
-  bool broken_ = false;
-  std::string error_;
 };
 
 bool SchannelStream::Open(std::string* error) {
-  if (options_.host.empty()) {
-    *error = "服务器地址为空";
-    return false;
-  }
-  if (options_.port <= 0 || options_.port > 65535) {
-    *error = "服务器端口无效（" + std::to_string(options_.port) + "）";
-    return false;
-  }
+  if (!CheckTarget(error)) return false;
   WSADATA data;
   const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
   if (started != 0) {
@@ -286,23 +234,23 @@ bool SchannelStream::Open(std::string* error) {
     return false;
   }
   winsock_started_ = true;
-  const Clock::time_point deadline = std::min(After(options_.connect_timeout_ms), total_deadline_);
+  const Clock::time_point deadline = ConnectDeadline();
   return LoadTrust(error) && AcquireCredentials(error) && ConnectSocket(deadline, error) &&
          Handshake(deadline, error);
 }
 
 // The CA file's certificates, when one is named.
 bool SchannelStream::LoadTrust(std::string* error) {
-  if (options_.ca_file.empty()) return true;
+  if (options().ca_file.empty()) return true;
   trusted_.Reset(
       ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
   std::string reason;
   if (trusted_.get() == nullptr) {
     reason = SystemErrorText(::GetLastError());
-  } else if (LoadPemCertificates(options_.ca_file, trusted_.get(), &reason)) {
+  } else if (LoadPemCertificates(options().ca_file, trusted_.get(), &reason)) {
     return true;
   }
-  *error = "读取CA证书文件失败（" + options_.ca_file + "）：" + reason;
+  *error = "读取CA证书文件失败（" + options().ca_file + "）：" + reason;
   return false;
 }
 
@@ -343,26 +291,26 @@ bool SchannelStream::AcquireCredentials(std::string* error) {
 // Tries each address of the host in turn until one accepts, all refuse, or
 // the deadline passes.
 bool SchannelStream::ConnectSocket(Clock::time_point deadline, std::string* error) {
-  target_ = Wide(options_.host);
+  target_ = Wide(options().host);
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   ADDRINFOW* addresses = nullptr;
-  const std::wstring port = std::to_wstring(options_.port);
+  const std::wstring port = std::to_wstring(options().port);
   const int resolved = target_.empty()
                            ? WSAHOST_NOT_FOUND
                            : ::GetAddrInfoW(target_.c_str(), port.c_str(), &hints, &addresses);
   if (resolved != 0) {
-    *error = "解析服务器地址失败（" + options_.host + "）：" +
+    *error = "解析服务器地址失败（" + options().host + "）：" +
              SystemErrorText(static_cast<DWORD>(resolved));
     return false;
   }
   std::string reason = "没有可用的地址";
-  bool timed_out = false;
-  bool stopped = false;
-  for (ADDRINFOW* at = addresses;
-       at != nullptr && socket_ == INVALID_SOCKET && !timed_out && !stopped; at = at->ai_next) {
+  Io waited = Io::kDone;  // how the last wait for a connect ended
+  for (ADDRINFOW* at = addresses; at != nullptr && socket_ == INVALID_SOCKET &&
+                                  waited != Io::kTimedOut && waited != Io::kStopped;
+       at = at->ai_next) {
     SOCKET candidate = ::WSASocketW(at->ai_family, at->ai_socktype, at->ai_protocol, nullptr, 0,
                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (candidate == INVALID_SOCKET) {
@@ -379,15 +327,13 @@ bool SchannelStream::ConnectSocket(Clock::time_point deadline, std::string* erro
     if (result == 0) result = ::connect(candidate, at->ai_addr, static_cast<int>(at->ai_addrlen));
     int socket_error = result == 0 ? 0 : ::WSAGetLastError();
     if (result != 0 && socket_error == WSAEWOULDBLOCK) {
-      const Wait wait = WaitForSocket(candidate, true, deadline, options_.stop_requested);
-      timed_out = wait == Wait::kTimedOut;
-      stopped = wait == Wait::kStopped;
+      waited = WaitForSocket(candidate, true, deadline);
       int length = sizeof socket_error;
-      if (wait == Wait::kReady &&
+      if (waited == Io::kDone &&
           ::getsockopt(candidate, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socket_error),
                        &length) == 0) {
         result = socket_error == 0 ? 0 : SOCKET_ERROR;
-      } else if (wait == Wait::kFailed) {
+      } else if (waited == Io::kFailed) {
         socket_error = ::WSAGetLastError();
       }
     }
@@ -400,11 +346,7 @@ bool SchannelStream::ConnectSocket(Clock::time_point deadline, std::string* erro
   }
   ::FreeAddrInfoW(addresses);
   if (socket_ != INVALID_SOCKET) return true;
-  if (timed_out) {
-    *error = "连接服务器超时（" + Endpoint() + "）";
-  } else {
-    *error = "连接服务器失败（" + Endpoint() + "）：" + (stopped ? kStreamStoppedText : reason);
-  }
+  *error = ConnectFailure(waited, reason);
   return false;
 }
 
@@ -429,16 +371,8 @@ bool SchannelStream::Handshake(Clock::time_point deadline, std::string* error) {
       return true;
     }
   }
-  broken_ = true;
-  if (outcome == Io::kTimedOut) {
-    *error = "TLS握手超时（" + Endpoint() + "）";
-  } else if (outcome == Io::kStopped) {
-    *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamStoppedText;
-  } else if (outcome == Io::kClosed) {
-    *error = "TLS握手失败（" + Endpoint() + "）：" + kStreamClosedText;
-  } else {
-    *error = "TLS握手失败（" + Endpoint() + "）：" + detail;
-  }
+  MarkBroken();
+  *error = HandshakeFailure(outcome, detail);
   return false;
 }
 
@@ -572,6 +506,41 @@ bool SchannelStream::CheckCertificate(std::string* reason) {
   return ok;
 }
 
+// Waits until the socket can be written (for_write) or read (kDone), the
+// deadline passes, or the caller is asked to stop. A socket error (a refused
+// connect) also counts as ready.
+SchannelStream::Io SchannelStream::WaitForSocket(SOCKET socket, bool for_write,
+                                                 Clock::time_point deadline) const {
+  return WaitInSlices(deadline, kLongestSelectMs, [socket, for_write](int ms) {
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(socket, &ready);
+    FD_SET(socket, &failed);
+    timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    const int count =
+        ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr, &failed, &timeout);
+    if (count > 0) return Io::kDone;
+    return count == SOCKET_ERROR ? Io::kFailed : Io::kTimedOut;
+  });
+}
+
+// After a send or recv on the stream's socket that moved nothing: kDone once
+// the socket is ready again, else how the step ends (the server closed, the
+// socket failed, the wait ran out or was stopped).
+SchannelStream::Io SchannelStream::AwaitSocket(bool for_write, Clock::time_point deadline,
+                                               std::string* detail) const {
+  const int code = ::WSAGetLastError();
+  if (code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN) return Io::kClosed;
+  if (code != WSAEWOULDBLOCK) {
+    *detail = SystemErrorText(static_cast<DWORD>(code));
+    return Io::kFailed;
+  }
+  const Io wait = WaitForSocket(socket_, for_write, deadline);
+  if (wait == Io::kFailed) *detail = SystemErrorText(static_cast<DWORD>(::WSAGetLastError()));
+  return wait;
+}
+
 SchannelStream::Io SchannelStream::SendAll(const char* data, size_t size,
                                            Clock::time_point deadline, std::string* detail) {
   size_t done = 0;
@@ -582,20 +551,8 @@ SchannelStream::Io SchannelStream::SendAll(const char* data, size_t size,
       done += static_cast<size_t>(sent);
       continue;
     }
-    const int code = ::WSAGetLastError();
-    if (code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN)
-      return Io::kClosed;
-    if (code != WSAEWOULDBLOCK) {
-      *detail = SystemErrorText(static_cast<DWORD>(code));
-      return Io::kFailed;
-    }
-    const Wait wait = WaitForSocket(socket_, true, deadline, options_.stop_requested);
-    if (wait == Wait::kTimedOut) return Io::kTimedOut;
-    if (wait == Wait::kStopped) return Io::kStopped;
-    if (wait == Wait::kFailed) {
-      *detail = SystemErrorText(static_cast<DWORD>(::WSAGetLastError()));
-      return Io::kFailed;
-    }
+    const Io waited = AwaitSocket(true, deadline, detail);
+    if (waited != Io::kDone) return waited;
   }
   return Io::kDone;
 }
@@ -611,28 +568,17 @@ SchannelStream::Io SchannelStream::Receive(Clock::time_point deadline, std::stri
       return Io::kDone;
     }
     if (got == 0) return Io::kClosed;
-    const int code = ::WSAGetLastError();
-    if (code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN)
-      return Io::kClosed;
-    if (code != WSAEWOULDBLOCK) {
-      *detail = SystemErrorText(static_cast<DWORD>(code));
-      return Io::kFailed;
-    }
-    const Wait wait = WaitForSocket(socket_, false, deadline, options_.stop_requested);
-    if (wait == Wait::kTimedOut) return Io::kTimedOut;
-    if (wait == Wait::kStopped) return Io::kStopped;
-    if (wait == Wait::kFailed) {
-      *detail = SystemErrorText(static_cast<DWORD>(::WSAGetLastError()));
-      return Io::kFailed;
-    }
+    const Io waited = AwaitSocket(false, deadline, detail);
+    if (waited != Io::kDone) return waited;
   }
 }
 
-// Decrypts at least one record into buffer_, receiving as much as that
+// Decrypts at least one record into *plain, receiving as much as that
 // takes. The server's close_notify ends the stream; a renegotiation (or a
 // TLS 1.3 message after the handshake) is completed, and a certificate that
 // changed on the way is checked again.
-SchannelStream::Io SchannelStream::Decrypt(Clock::time_point deadline, std::string* detail) {
+SchannelStream::Io SchannelStream::ReceiveAndDecrypt(Clock::time_point deadline, std::string* plain,
+                                                     std::string* detail) {
   for (;;) {
     if (incoming_.empty()) {
       const Io received = Receive(deadline, detail);
@@ -661,7 +607,7 @@ SchannelStream::Io SchannelStream::Decrypt(Clock::time_point deadline, std::stri
     std::string extra;
     for (const SecBuffer& buffer : buffers) {
       if (buffer.BufferType == SECBUFFER_DATA && buffer.cbBuffer > 0) {
-        buffer_.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+        plain->append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
         decrypted = true;
       } else if (buffer.BufferType == SECBUFFER_EXTRA && buffer.cbBuffer > 0) {
         extra.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
@@ -695,24 +641,9 @@ SchannelStream::Io SchannelStream::Decrypt(Clock::time_point deadline, std::stri
   }
 }
 
-// Records why a read or write failed; the stream is unusable afterwards.
-bool SchannelStream::Fail(Io outcome, const std::string& detail) {
-  broken_ = true;
-  if (outcome == Io::kTimedOut) {
-    error_ = kStreamTimedOutText;
-  } else if (outcome == Io::kStopped) {
-    error_ = kStreamStoppedText;
-  } else if (outcome == Io::kClosed) {
-    error_ = kStreamClosedText;
-  } else {
-    error_ = "连接出错：" + detail;
-  }
-  return false;
-}
-
-bool SchannelStream::Write(const std::string& data) {
-  if (!have_context_ || socket_ == INVALID_SOCKET || broken_) return Fail(Io::kClosed, "");
-  const Clock::time_point deadline = CallDeadline();
+// Encrypts data record by record, each sent as soon as it is made.
+SchannelStream::Io SchannelStream::EncryptAndSend(const std::string& data,
+                                                  Clock::time_point deadline, std::string* detail) {
   const size_t largest = std::max<size_t>(1, sizes_.cbMaximumMessage);
   std::string record;
   for (size_t done = 0; done < data.size();) {
@@ -727,38 +658,16 @@ bool SchannelStream::Write(const std::string& data) {
     SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
     // Encrypted in place: record holds no plain text afterwards.
     const SECURITY_STATUS status = ::EncryptMessage(&context_, 0, &description, 0);
-    if (status != SEC_E_OK) return Fail(Io::kFailed, SystemErrorText(static_cast<DWORD>(status)));
+    if (status != SEC_E_OK) {
+      *detail = SystemErrorText(static_cast<DWORD>(status));
+      return Io::kFailed;
+    }
     const size_t length = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
-    std::string detail;
-    const Io sent = SendAll(record.data(), std::min(length, record.size()), deadline, &detail);
-    if (sent != Io::kDone) return Fail(sent, detail);
+    const Io sent = SendAll(record.data(), std::min(length, record.size()), deadline, detail);
+    if (sent != Io::kDone) return sent;
     done += size;
   }
-  return true;
-}
-
-bool SchannelStream::ReadLine(std::string* line) {
-  if (!have_context_ || socket_ == INVALID_SOCKET || broken_) return Fail(Io::kClosed, "");
-  const Clock::time_point deadline = CallDeadline();
-  size_t scanned = 0;
-  for (;;) {
-    const size_t end = buffer_.find('\n', scanned);
-    if (end != std::string::npos) {
-      line->assign(buffer_, 0, end);
-      if (!line->empty() && line->back() == '\r') line->pop_back();
-      buffer_.erase(0, end + 1);
-      return true;
-    }
-    if (buffer_.size() > kMaxLineBytes) {
-      broken_ = true;
-      error_ = kStreamLineTooLongText;
-      return false;
-    }
-    scanned = buffer_.size();
-    std::string detail;
-    const Io outcome = Decrypt(deadline, &detail);
-    if (outcome != Io::kDone) return Fail(outcome, detail);
-  }
+  return Io::kDone;
 }
 
 void SchannelStream::Close() {
@@ -767,7 +676,7 @@ void SchannelStream::Close() {
     DWORD shutdown = SCHANNEL_SHUTDOWN;
     SecBuffer token = {sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
     SecBufferDesc token_description{SECBUFFER_VERSION, 1, &token};
-    if (!broken_ && socket_ != INVALID_SOCKET &&
+    if (!broken() && socket_ != INVALID_SOCKET &&
         ::ApplyControlToken(&context_, &token_description) == SEC_E_OK) {
       SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
       SecBufferDesc out_description{SECBUFFER_VERSION, 1, out};
@@ -800,17 +709,16 @@ void SchannelStream::Close() {
 std::string SchannelStream::LocalAddressLiteral() const {
   sockaddr_storage local{};
   int length = sizeof local;
-  char text[INET6_ADDRSTRLEN] = "";
   if (socket_ == INVALID_SOCKET ||
       ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    return "[127.0.0.1]";
+    return AddressLiteral(nullptr, false);
   }
-  if (local.ss_family == AF_INET6) {
-    ::InetNtopA(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text);
-    return std::string("[IPv6:") + text + "]";
-  }
-  ::InetNtopA(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text);
-  return std::string("[") + text + "]";
+  const bool ipv6 = local.ss_family == AF_INET6;
+  void* address = ipv6 ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr)
+                       : &reinterpret_cast<sockaddr_in*>(&local)->sin_addr;
+  char text[INET6_ADDRSTRLEN] = "";
+  ::InetNtopA(ipv6 ? AF_INET6 : AF_INET, address, text, sizeof text);
+  return AddressLiteral(text, ipv6);
 }
 
 }  // namespace

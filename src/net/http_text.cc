@@ -1,6 +1,7 @@
 #include "net/http_text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "runtime/gbk_text.h"
@@ -239,6 +240,29 @@ std::string MergeCookies(const std::string& old_cookies, const std::string& new_
     if (std::find(kept.begin(), kept.end(), cookie) == kept.end()) kept.push_back(cookie);
   }
   return Join(kept, "; ");
+}
+
+bool IsUsableUrlHost(const std::string& host) {
+  if (host.empty()) return false;
+  for (const char c : host) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F || std::strchr("/?#@\\", c) != nullptr) return false;
+  }
+  return true;
+}
+
+std::string PercentEncodePath(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte > 0x20 && byte < 0x7F) {
+      encoded += c;
+    } else {
+      encoded += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+    }
+  }
+  return encoded;
 }
 
 }  // namespace lanfeng

@@ -41,6 +41,14 @@ std::string NormalizeHeaderNames(const std::string& headers);
 std::string TextBetween(const std::string& text, const std::string& left, const std::string& right,
                         size_t start = 0, bool ignore_case = false);
 
+// Whether a transport can be handed host in a URL: printable ASCII
+// without the characters that would end or re-read the host part.
+bool IsUsableUrlHost(const std::string& host);
+
+// The path with blanks, control characters and non-ASCII bytes (GBK)
+// percent-encoded, as a browser sends them.
+std::string PercentEncodePath(const std::string& path);
+
 // The URL's host, lower-cased, with or without its ":port". The host ends at
 // the first "/" or "?" after the scheme; a URL without "http://" or
 // "https://" in front is taken as http. An IPv6 literal keeps its brackets.

@@ -59,38 +59,11 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* headers) {
   }
 }
 
-// A host libcurl can be handed in a URL: printable ASCII without the
-// characters that would end or re-read the host part.
-bool IsUsableHost(const std::string& host) {
-  if (host.empty()) return false;
-  for (const char c : host) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F || std::strchr("/?#@\\", c) != nullptr) return false;
-  }
-  return true;
-}
-
-// The path with blanks, control characters and non-ASCII bytes (GBK)
-// percent-encoded, as a browser sends them.
-std::string EncodePath(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : path) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte > 0x20 && byte < 0x7F) {
-      encoded += c;
-    } else {
-      encoded += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
-    }
-  }
-  return encoded;
-}
-
 // The URL libcurl fetches, or empty when host or port cannot be used.
 std::string CurlUrl(const HttpExchange& exchange) {
-  if (!IsUsableHost(exchange.host) || exchange.port < 1 || exchange.port > 65535) return "";
+  if (!IsUsableUrlHost(exchange.host) || exchange.port < 1 || exchange.port > 65535) return "";
   return std::string(exchange.secure ? "https://" : "http://") + exchange.host + ":" +
-         std::to_string(exchange.port) + EncodePath(exchange.path);
+         std::to_string(exchange.port) + PercentEncodePath(exchange.path);
 }
 
 // The proxy as libcurl names it: the scheme says HTTP or SOCKS5 (host names

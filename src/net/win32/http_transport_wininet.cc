@@ -21,7 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -121,33 +120,6 @@ class TotalLimit {
   HINTERNET request_ = nullptr;
   bool expired_ = false;
 };
-
-// A host WinINet can be handed: printable ASCII without the characters that
-// would end or re-read the host part.
-bool IsUsableHost(const std::string& host) {
-  if (host.empty()) return false;
-  for (const char c : host) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F || std::strchr("/?#@\\", c) != nullptr) return false;
-  }
-  return true;
-}
-
-// The path with blanks, control characters and non-ASCII bytes (GBK)
-// percent-encoded, as a browser sends them.
-std::string EncodePath(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : path) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte > 0x20 && byte < 0x7F) {
-      encoded += c;
-    } else {
-      encoded += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
-    }
-  }
-  return encoded;
-}
 
 std::string TrimBlanks(const std::string& text) {
   const size_t begin = text.find_first_not_of(" \t");
@@ -487,7 +459,7 @@ bool SendRequest(HINTERNET session, const HttpExchange& exchange, const Target& 
                                        static_cast<INTERNET_PORT>(target.port), nullptr, nullptr,
                                        INTERNET_SERVICE_HTTP, 0, 0));
   if (connection->get() == nullptr) return false;
-  const std::string path = EncodePath(target.path);
+  const std::string path = PercentEncodePath(target.path);
   request->Reset(::HttpOpenRequestA(connection->get(), target.verb.c_str(), path.c_str(),
                                     "HTTP/1.1", nullptr, nullptr,
                                     kRequestFlags | (target.secure ? kSecureFlags : 0), 0));
@@ -525,7 +497,7 @@ bool SendRequest(HINTERNET session, const HttpExchange& exchange, const Target& 
 
 bool PerformHttpExchange(const HttpExchange& exchange, std::string* body,
                          std::string* raw_headers) {
-  if (!IsUsableHost(exchange.host) || exchange.port < 1 || exchange.port > 65535) return false;
+  if (!IsUsableUrlHost(exchange.host) || exchange.port < 1 || exchange.port > 65535) return false;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(std::max(exchange.total_timeout_ms, 0));
   TotalLimit limit(exchange.total_timeout_ms);
@@ -548,7 +520,7 @@ bool PerformHttpExchange(const HttpExchange& exchange, std::string* body,
   const std::string first_origin = target.Origin();
   CookieJar jar;
   for (int redirects = 0;; ++redirects) {
-    if (!IsUsableHost(target.host) || target.port < 1 || target.port > 65535) return false;
+    if (!IsUsableUrlHost(target.host) || target.port < 1 || target.port > 65535) return false;
     Handle connection;
     Handle request;
     int status = 0;

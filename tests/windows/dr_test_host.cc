@@ -10,15 +10,19 @@
 //
 // Texts in this file are GBK at run time (-fexec-charset=GBK), as the host's.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "check.h"
+#include "plugin_library.h"
+#include "text.h"
 
 namespace {
+
+// The threads of this process, counted as the Windows emulator counts them.
+using hostsim::ThreadCount;
 
 using TextEntry = const char*(__stdcall*)();
 using IntEntry = int32_t(__stdcall*)();
@@ -33,32 +37,7 @@ std::wstring ProgramDirectory() {
 }
 
 // GBK to UTF-8, for the terminal.
-std::string Utf8(const std::string& gbk) {
-  if (gbk.empty()) return "";
-  int wide_length =
-      MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
-  MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), &wide[0], wide_length);
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, &utf8[0], length, nullptr, nullptr);
-  return utf8;
-}
-
-// The threads of this process.
-int ThreadCount() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  THREADENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  int count = 0;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  }
-  CloseHandle(snapshot);
-  return count;
-}
+std::string Utf8(const std::string& gbk) { return hostsim::FromGbk(gbk); }
 
 // Waits up to about ten seconds for the thread count to come down to
 // `count`; the count it saw last.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "check.h"
+#include "file_tree.h"
 #include "platform/digest.h"
 #include "platform/platform.h"
 #include "shell/identity.h"
@@ -30,6 +31,8 @@
 using namespace lanfeng;
 
 namespace {
+
+using wintest::RemoveTree;
 
 constexpr int kEchoExitCode = 7;
 
@@ -55,26 +58,6 @@ int EchoArguments() {
   CloseHandle(file);
   LocalFree(args);
   return kEchoExitCode;
-}
-
-// Removes a directory tree made by an earlier run.
-void RemoveTree(const std::wstring& directory) {
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = directory + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-  }
-  RemoveDirectoryW(directory.c_str());
 }
 
 std::vector<std::string> Sorted(std::vector<std::string> names) {

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "check.h"
+#include "file_tree.h"
 #include "owner/settings_windows.h"
 #include "owner/window.h"
 #include "platform/platform.h"
@@ -46,6 +47,8 @@ using lanfeng::kSettingsWindowLayout;
 using lanfeng::WindowLayout;
 
 namespace {
+
+using wintest::RemoveTree;
 
 using TextEntry = const char*(__stdcall*)();
 using VoidEntry = void(__stdcall*)();
@@ -111,25 +114,6 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
 
 bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::wstring& directory) {
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = directory + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-  }
-  RemoveDirectoryW(directory.c_str());
 }
 
 // Serves this thread's messages for a while, as a host's message loop does.

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include "accounts.h"
@@ -42,17 +44,29 @@ std::string Call(const PluginLibrary& plugin, HostKind kind, const char* name) {
 
 HostKind shown_host = HostKind::kDr;
 
+// The lines shown and not yet passed over by TakeShownLine.
+std::mutex shown_mutex;
+std::deque<std::string> shown_lines;
+constexpr size_t kShownLinesKept = 4096;
+
+void Show(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::lock_guard<std::mutex> lock(shown_mutex);
+  shown_lines.push_back(line);
+  if (shown_lines.size() > kShownLinesKept) shown_lines.pop_front();
+}
+
 // Prints one host call: log lines as the host's log shows them, other calls
 // with their arguments.
 void ShowCall(const std::string& function, const std::string& arguments) {
   const std::string name = FromGbk(function);
   const char* host = HostName(shown_host);
   if (name == "Api_OutPutLog") {
-    std::printf("[%s log] %s\n", host, FromGbk(arguments).c_str());
+    Show(std::string("[") + host + " log] " + FromGbk(arguments));
   } else if (name == "输出日志") {
     // The key or signature comes first, then the line and its colours.
     std::string rest = arguments.substr(arguments.find('|') + 1);
-    std::printf("[%s log] %s\n", host, FromGbk(rest.substr(0, rest.find('|'))).c_str());
+    Show(std::string("[") + host + " log] " + FromGbk(rest.substr(0, rest.find('|'))));
   } else if (name == "发送好友消息" || name == "发送消息_好友") {
     // A chat reply: key or signature, robot, friend, then the message (and,
     // on XiaoLiZi, its two output variables).
@@ -62,9 +76,9 @@ void ShowCall(const std::string& function, const std::string& arguments) {
     if (name == "发送好友消息") message = message.substr(0, message.rfind("|out|out"));
     std::string friend_account = arguments.substr(0, start);
     friend_account = friend_account.substr(friend_account.rfind('|') + 1);
-    std::printf("[%s chat to %s] %s\n", host, friend_account.c_str(), FromGbk(message).c_str());
+    Show(std::string("[") + host + " chat to " + friend_account + "] " + FromGbk(message));
   } else {
-    std::printf("[%s call] %s(%s)\n", host, name.c_str(), FromGbk(arguments).c_str());
+    Show(std::string("[") + host + " call] " + name + "(" + FromGbk(arguments) + ")");
   }
   std::fflush(stdout);
 }
@@ -190,6 +204,16 @@ void ShowHostCalls(HostKind kind) {
   } else {
     SetCallPrinter(ShowCall);
   }
+}
+
+bool TakeShownLine(const std::string& text) {
+  std::lock_guard<std::mutex> lock(shown_mutex);
+  for (auto line = shown_lines.begin(); line != shown_lines.end(); ++line) {
+    if (line->find(text) == std::string::npos) continue;
+    shown_lines.erase(shown_lines.begin(), line + 1);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace hostsim

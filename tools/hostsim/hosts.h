@@ -45,4 +45,9 @@ std::string DriveWindow(const PluginLibrary& plugin, const std::string& action,
 // Starts showing the host's log and API calls on standard output.
 void ShowHostCalls(HostKind kind);
 
+// True once a line shown since the last line this found (or since the
+// start) contains `text` (UTF-8); the search then goes on after that line.
+// Only the latest few thousand lines are kept.
+bool TakeShownLine(const std::string& text);
+
 }  // namespace hostsim

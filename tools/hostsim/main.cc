@@ -36,6 +36,10 @@
 //   click WINDOW CONTROL       click a button
 //   close WINDOW     close a window with its title-bar button
 //   wait SECONDS     let host time pass (divided by the time scale)
+//   wait-for SECONDS TEXT
+//                    let host time pass until the host shows a line with
+//                    TEXT (one not matched by an earlier wait-for), at most
+//                    SECONDS
 //   threads          show how many threads the process has
 //   echo TEXT        print TEXT
 //   quit             stop
@@ -143,6 +147,23 @@ class Emulator {
       words >> seconds;
       Say("waiting " + std::to_string(static_cast<long long>(seconds)) + " host seconds");
       WaitHandlingWindows(seconds / options_.time_scale);
+    } else if (command == "wait-for") {
+      double seconds = 0;
+      std::string text;
+      words >> seconds;
+      std::getline(words, text);
+      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      // Host time is real time times the scale; look every 20 ms of real time.
+      const double slice = 0.02;
+      double left = seconds / options_.time_scale;
+      bool seen = TakeShownLine(text);
+      for (; !seen && left > 0; left -= slice) {
+        WaitHandlingWindows(slice);
+        seen = TakeShownLine(text);
+      }
+      Say(seen ? "the host showed: " + text
+               : "gave up after " + std::to_string(static_cast<long long>(seconds)) +
+                     " host seconds waiting for: " + text);
     } else if (command == "online" || command == "offline") {
       std::string account;
       words >> account;

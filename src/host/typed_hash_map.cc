@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,13 @@ int32_t NormalValueType(int32_t type) {
 // Bytes a scalar value of this type takes in a record.
 size_t ScalarWidth(int32_t type) {
   return type == kMapInt64 || type == kMapDouble || type == kMapDateTime ? 8 : 4;
+}
+
+// A scalar value's record bits as a slot keeps them: 4-byte values
+// sign-extended (see map_internal::ValueBits).
+uint64_t SlotScalar(int32_t type, uint64_t bits) {
+  if (IsStringType(type) || ScalarWidth(type) == 8) return bits;
+  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(bits)));
 }
 
 // The largest power of two from 16 to 2^30 not above capacity.
@@ -172,30 +180,6 @@ bool EncodeBytes(int32_t type, const MapValue& value, std::string_view* bytes) {
   return bytes->size() <= kLongestBytes;
 }
 
-void AppendU32(std::string* out, uint32_t value) {
-  char bytes[4];
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
-  out->append(bytes, sizeof bytes);
-}
-
-void AppendU64(std::string* out, uint64_t value) {
-  char bytes[8];
-  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
-  out->append(bytes, sizeof bytes);
-}
-
-void AppendText(std::string* out, std::string_view text) {
-  AppendU32(out, static_cast<uint32_t>(text.size() + 1));
-  out->append(text);
-  out->push_back('\0');
-}
-
-void AppendByteBuffer(std::string* out, std::string_view bytes) {
-  AppendU32(out, 1);
-  AppendU32(out, static_cast<uint32_t>(bytes.size()));
-  out->append(bytes);
-}
-
 // Reads a record front to back. A read that does not fit in what remains
 // fails, and so does a length field that is negative or larger than what
 // remains.
@@ -203,7 +187,9 @@ class RecordReader {
  public:
   explicit RecordReader(std::string_view data) : data_(data) {}
 
-  bool ReadU32(uint32_t* value) {
+  size_t remaining() const { return data_.size(); }
+
+  LANFENG_MAP_INLINE bool ReadU32(uint32_t* value) {
     std::string_view bytes;
     if (!Take(4, &bytes)) return false;
     *value = 0;
@@ -211,7 +197,7 @@ class RecordReader {
     return true;
   }
 
-  bool ReadU64(uint64_t* value) {
+  LANFENG_MAP_INLINE bool ReadU64(uint64_t* value) {
     uint32_t low;
     uint32_t high;
     if (!ReadU32(&low) || !ReadU32(&high)) return false;
@@ -220,7 +206,7 @@ class RecordReader {
   }
 
   // A text: a length field counting the text and its NUL, then those bytes.
-  bool ReadText(std::string_view* text) {
+  LANFENG_MAP_INLINE bool ReadText(std::string_view* text) {
     int32_t length;
     if (!ReadLength(&length) || length < 1 || !Take(length, text)) return false;
     *text = TextPart(*text);
@@ -228,21 +214,21 @@ class RecordReader {
   }
 
   // A byte buffer: a 32-bit 1, a length field, then the bytes.
-  bool ReadByteBuffer(std::string_view* bytes) {
+  LANFENG_MAP_INLINE bool ReadByteBuffer(std::string_view* bytes) {
     uint32_t marker;
     int32_t length;
     return ReadU32(&marker) && ReadLength(&length) && length >= 0 && Take(length, bytes);
   }
 
  private:
-  bool ReadLength(int32_t* length) {
+  LANFENG_MAP_INLINE bool ReadLength(int32_t* length) {
     uint32_t field;
     if (!ReadU32(&field)) return false;
     *length = static_cast<int32_t>(field);
     return true;
   }
 
-  bool Take(size_t size, std::string_view* bytes) {
+  LANFENG_MAP_INLINE bool Take(size_t size, std::string_view* bytes) {
     if (size > data_.size()) return false;
     *bytes = data_.substr(0, size);
     data_.remove_prefix(size);
@@ -262,10 +248,14 @@ struct RecordEntry {
 };
 
 // Reads one entry in the layout the map's key and value types call for.
-bool ReadEntry(int32_t key_type, int32_t value_type, RecordReader* reader, RecordEntry* entry) {
+// Compiled into its callers, which then take the entry from registers: read
+// back from memory, its two-word fields would wait for every earlier store
+// to reach the cache, the table's included.
+__attribute__((always_inline)) inline bool ReadEntry(int32_t key_type, int32_t value_type,
+                                                     RecordReader* reader, RecordEntry* entry) {
   bool read = false;
   if (key_type == kMapInt32) {
-    uint32_t number;
+    uint32_t number = 0;
     read = reader->ReadU32(&number);
     entry->number = number;
   } else if (key_type == kMapInt64) {
@@ -278,7 +268,7 @@ bool ReadEntry(int32_t key_type, int32_t value_type, RecordReader* reader, Recor
   if (value_type == kMapText) return reader->ReadText(&entry->value);
   if (value_type == kMapBytes) return reader->ReadByteBuffer(&entry->value);
   if (ScalarWidth(value_type) == 8) return reader->ReadU64(&entry->scalar);
-  uint32_t scalar;
+  uint32_t scalar = 0;
   read = reader->ReadU32(&scalar);
   entry->scalar = scalar;
   return read;
@@ -445,6 +435,14 @@ using map_internal::TagOf;
 using map_internal::TextSlot;
 
 constexpr size_t kInlineKey = sizeof(TextSlot::words);
+
+// Load fills a table larger than kFillByPartsFrom bytes (about what the
+// shared cache keeps) a partition of 2^kFillPartitionSlotBits slots at a
+// time, in at most 2^kMostFillPartitionBits partitions; a smaller one in
+// record order.
+constexpr size_t kFillByPartsFrom = size_t{16} << 20;
+constexpr uint32_t kFillPartitionSlotBits = 12;
+constexpr uint32_t kMostFillPartitionBits = 12;
 constexpr size_t kFewestSlots = 16;
 
 // The slot table keeps at least 1/8 of its slots free, so every probe ends at
@@ -478,60 +476,271 @@ std::string_view BlockBytes(uint64_t address) {
   return {block + kBlockHeader, BlockLength(block)};
 }
 
-// The words of a key of up to kInlineKey bytes, as a TextSlot holds it.
-void InlineWords(std::string_view bytes, uint64_t (&words)[3]) {
-  char area[kInlineKey] = {};
-  std::memcpy(area + kInlineKey - bytes.size(), bytes.data(), bytes.size());
-  std::memcpy(words, area, sizeof area);
-}
-
 std::string_view InlineBytes(const TextSlot& slot) {
   return {reinterpret_cast<const char*>(slot.words) + kInlineKey - slot.length, slot.length};
 }
 
 uint32_t Log2(uint32_t power_of_two) { return static_cast<uint32_t>(__builtin_ctz(power_of_two)); }
 
-// Entries given in insertion order as (bucket << 32 | slot index), sorted
-// stably by bucket (hash modulo capacity): the order in which chained
-// buckets, walked from index 0, would hold them. A radix sort, so a map of
-// 2^30 buckets costs no more than one of 16.
-std::vector<uint64_t> InBucketOrder(std::vector<uint64_t> entries, uint32_t capacity) {
-  const uint32_t bits = Log2(capacity);
-  const uint32_t passes = bits > 16 ? 2 : 1;
-  const uint32_t digit_bits = (bits + passes - 1) / passes;
-  const uint64_t digit_mask = (uint64_t{1} << digit_bits) - 1;
-  std::vector<uint64_t> sorted(entries.size());
-  std::vector<uint32_t> starts(size_t{1} << digit_bits);
-  for (uint32_t pass = 0; pass < passes; ++pass) {
-    const uint32_t shift = 32 + pass * digit_bits;
-    std::fill(starts.begin(), starts.end(), 0);
-    for (uint64_t entry : entries) ++starts[(entry >> shift) & digit_mask];
-    uint32_t start = 0;
-    for (uint32_t& count : starts) {
-      const uint32_t here = count;
-      count = start;
-      start += here;
-    }
-    for (uint64_t entry : entries) sorted[starts[(entry >> shift) & digit_mask]++] = entry;
-    entries.swap(sorted);
-  }
-  return entries;
+// The bytes of a text or byte key, wherever its slot keeps them.
+std::string_view KeyBytesOf(const TextSlot& slot) {
+  return slot.length <= kInlineKey ? InlineBytes(slot) : BlockBytes(slot.words[0]);
 }
 
-// How many entries ahead Serialize fetches the slots it will write out:
-// enough to keep the memory busy, few enough to stay in the caches.
+char* PutU32(char* out, uint32_t value) {
+  std::memcpy(out, &value, sizeof value);  // little-endian, as the record
+  return out + sizeof value;
+}
+
+char* PutU64(char* out, uint64_t value) {
+  std::memcpy(out, &value, sizeof value);
+  return out + sizeof value;
+}
+
+char* PutBytes(char* out, std::string_view bytes) {
+  if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+  return out + bytes.size();
+}
+
+// A text as a record holds it: (length + 1), the bytes, a NUL.
+char* PutText(char* out, std::string_view text) {
+  out = PutBytes(PutU32(out, static_cast<uint32_t>(text.size() + 1)), text);
+  *out = '\0';
+  return out + 1;
+}
+
+// A byte buffer as a record holds it: 1, the length, the bytes.
+char* PutByteBuffer(char* out, std::string_view bytes) {
+  return PutBytes(PutU32(PutU32(out, 1), static_cast<uint32_t>(bytes.size())), bytes);
+}
+
+// The types of a record's entries.
+struct RecordTypes {
+  int32_t key_type;
+  int32_t value_type;
+};
+
+// Entries are fetched this many ahead of their writing: enough to keep the
+// memory busy, few enough to stay in the caches.
 constexpr size_t kFetchAhead = 8;
+
+// The key and value of each slot layout as a record writes them. A 4-byte
+// scalar is kept sign-extended; its low half is the record's.
+size_t KeySize(RecordTypes, const NarrowSlot&) { return 4; }
+size_t KeySize(RecordTypes types, const Slot&) { return types.key_type == kMapInt64 ? 8 : 4; }
+size_t KeySize(RecordTypes types, const TextSlot& slot) {
+  return size_t{slot.length} + (types.key_type == kMapText ? 5 : 8);
+}
+
+char* PutKey(char* out, RecordTypes, const NarrowSlot& slot) { return PutU32(out, slot.key); }
+char* PutKey(char* out, RecordTypes types, const Slot& slot) {
+  return types.key_type == kMapInt64 ? PutU64(out, slot.key)
+                                     : PutU32(out, static_cast<uint32_t>(slot.key));
+}
+char* PutKey(char* out, RecordTypes types, const TextSlot& slot) {
+  return types.key_type == kMapText ? PutText(out, KeyBytesOf(slot))
+                                    : PutByteBuffer(out, KeyBytesOf(slot));
+}
+
+size_t ValueSize(RecordTypes types, uint64_t value) {
+  if (types.value_type == kMapText) return BlockBytes(value).size() + 5;
+  if (types.value_type == kMapBytes) return BlockBytes(value).size() + 8;
+  return ScalarWidth(types.value_type);
+}
+
+char* PutValue(char* out, RecordTypes types, uint64_t value) {
+  if (types.value_type == kMapText) return PutText(out, BlockBytes(value));
+  if (types.value_type == kMapBytes) return PutByteBuffer(out, BlockBytes(value));
+  if (ScalarWidth(types.value_type) == 8) return PutU64(out, value);
+  return PutU32(out, static_cast<uint32_t>(value));
+}
+
+// Starts fetching the blocks that writing an entry reads.
+void FetchBlocks(RecordTypes types, const TextSlot& slot) {
+  if (slot.length > kInlineKey) __builtin_prefetch(BlockAt(slot.words[0]));
+  if (IsStringType(types.value_type)) __builtin_prefetch(BlockAt(slot.value));
+}
+template <typename Entry>
+void FetchBlocks(RecordTypes types, const Entry& slot) {
+  if (IsStringType(types.value_type)) __builtin_prefetch(BlockAt(slot.value));
+}
+
+// An entry on its way into a record: its rank there, and what writing it
+// needs: a copy of an integer map's slot, the slot number of a text map's
+// (whose slots are larger).
+template <typename Payload>
+struct Ranked {
+  uint64_t rank;
+  Payload payload;
+};
+
+template <typename Entry>
+using PayloadOf = std::conditional_t<std::is_same_v<Entry, TextSlot>, uint64_t, Entry>;
+
+template <typename Entry>
+PayloadOf<Entry> MakePayload(const Entry* slots, size_t at) {
+  if constexpr (std::is_same_v<Entry, TextSlot>) {
+    return at;
+  } else {
+    return slots[at];
+  }
+}
+
+template <typename Entry>
+const Entry& EntryOf(const Entry* slots, const PayloadOf<Entry>& payload) {
+  if constexpr (std::is_same_v<Entry, TextSlot>) {
+    return slots[payload];
+  } else {
+    return payload;
+  }
+}
+
+// Bits that hold every value below n.
+uint32_t BitsBelow(uint64_t n) {
+  uint32_t bits = 0;
+  while (bits < 64 && (uint64_t{1} << bits) < n) ++bits;
+  return bits;
+}
+
+// A partition holds about this many entries, which sort within the caches.
+constexpr uint32_t kPartitionBits = 9;
+constexpr uint32_t kMostPartitionBits = 11;
+// Within a partition, entries sort by counting when the counters are no
+// more than this many times the entries.
+constexpr size_t kCountingRatio = 4;
+
+// Sorts items[0, n) by rank into `sorted`: by counting on `sort_key` (the
+// bits below `bits`), then by insertion on the whole rank, which only has to
+// order items of one key (a bucket's few entries) and so costs one
+// comparison an item. Without room for the counters, a comparison sort.
+template <typename Item, typename SortKey>
+const Item* SortPartition(const Item* items, size_t n, uint32_t bits, SortKey sort_key,
+                          std::vector<size_t>* counters, Item* sorted) {
+  if (n <= 1) return items;
+  const size_t digits = size_t{1} << bits;
+  if (bits >= 40 || digits > kCountingRatio * n + 64) {
+    std::copy(items, items + n, sorted);
+    std::sort(sorted, sorted + n, [](const Item& a, const Item& b) { return a.rank < b.rank; });
+    return sorted;
+  }
+  counters->assign(digits, 0);
+  for (size_t i = 0; i < n; ++i) ++(*counters)[sort_key(items[i]) & (digits - 1)];
+  size_t start = 0;
+  for (size_t& count : *counters) {
+    const size_t here = count;
+    count = start;
+    start += here;
+  }
+  for (size_t i = 0; i < n; ++i)
+    sorted[(*counters)[sort_key(items[i]) & (digits - 1)]++] = items[i];
+  for (size_t i = 1; i < n; ++i) {
+    if (sorted[i - 1].rank <= sorted[i].rank) continue;
+    const Item moving = sorted[i];
+    size_t j = i;
+    for (; j > 0 && sorted[j - 1].rank > moving.rank; --j) sorted[j] = sorted[j - 1];
+    sorted[j] = moving;
+  }
+  return sorted;
+}
+
+// The record of a table whose slots are of type Entry: the header, then the
+// entries by bucket and along each bucket by insertion number (or, keeping
+// order, by insertion number alone), in one buffer of the exact size. Empty
+// when it would not fit a record's 32-bit length.
+//
+// The table is read twice in slot order: once to size the record and count
+// the entries of each partition (a range of buckets), once to deal every
+// entry into its partition. Each partition is then sorted within the caches
+// and written out.
+template <typename Entry>
+std::string WriteRecord(const uint8_t* tags, const Entry* slots, const SlotInfo* infos,
+                        size_t slot_count, RecordTypes types, bool keep_order,
+                        uint32_t (&header)[kHeaderFields]) {
+  using Item = Ranked<PayloadOf<Entry>>;
+  const size_t count = header[kCount];
+  const uint32_t bucket_mask = header[kCapacity] - 1;
+  // Entries sort by their bucket, or keeping order by insertion number.
+  const uint32_t key_bits = keep_order ? BitsBelow(count) : Log2(header[kCapacity]);
+  const uint32_t high_bits =
+      std::min({key_bits, kMostPartitionBits,
+                BitsBelow(count) > kPartitionBits ? BitsBelow(count) - kPartitionBits : 0u});
+  const uint32_t low_bits = key_bits - high_bits;
+  const auto key_of = [keep_order, bucket_mask](const SlotInfo& info) -> uint64_t {
+    return keep_order ? info.order : info.hash & bucket_mask;
+  };
+  // Integer keys with scalar values make entries of one size, which the
+  // sizing need not read from the slots.
+  const bool fixed_size = !std::is_same_v<Entry, TextSlot> && !IsStringType(types.value_type);
+  std::vector<size_t> starts((size_t{1} << high_bits) + 1);
+  uint64_t size = kHeaderSize;
+  size_t found = 0;
+  for (size_t at = 0; at < slot_count; ++at) {
+    if (tags[at] == kFreeTag) continue;
+    if (++found > count || infos[at].order >= count) return {};  // insertion numbers are 0..count-1
+    ++starts[key_of(infos[at]) >> low_bits];
+    if (!fixed_size) size += KeySize(types, slots[at]) + ValueSize(types, slots[at].value);
+  }
+  if (fixed_size && count > 0) {
+    size += count * (KeySize(types, slots[0]) + ScalarWidth(types.value_type));
+  }
+  if (found != count || size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+    return {};
+  }
+  size_t largest = 0;
+  size_t start = 0;
+  for (size_t& partition : starts) {
+    const size_t here = partition;
+    partition = start;
+    start += here;
+    largest = std::max(largest, here);
+  }
+  std::unique_ptr<Item[]> items(new Item[count]);
+  std::vector<size_t> next(starts.begin(), starts.end() - 1);
+  for (size_t at = 0; at < slot_count; ++at) {
+    if (tags[at] == kFreeTag) continue;
+    const SlotInfo info = infos[at];
+    const uint64_t key = key_of(info);
+    const uint64_t rank = keep_order ? info.order : key << 32 | info.order;
+    items[next[key >> low_bits]++] = {rank, MakePayload(slots, at)};
+  }
+  header[kTotalLength] = static_cast<uint32_t>(size);
+  std::string record(static_cast<size_t>(size), '\0');
+  char* out = &record[0];
+  for (uint32_t field : header) out = PutU32(out, field);
+  std::unique_ptr<Item[]> scratch(new Item[largest]);
+  std::vector<size_t> counters;
+  const auto sort_key = [keep_order](const Item& item) {
+    return keep_order ? item.rank : item.rank >> 32;
+  };
+  for (size_t partition = 0; partition + 1 < starts.size(); ++partition) {
+    const size_t n = starts[partition + 1] - starts[partition];
+    const Item* const sorted = SortPartition(items.get() + starts[partition], n, low_bits, sort_key,
+                                             &counters, scratch.get());
+    for (size_t i = 0; i < n; ++i) {
+      // A text map's slot, then the blocks it points to, fetched ahead.
+      if constexpr (std::is_same_v<Entry, TextSlot>) {
+        if (i + kFetchAhead < n) __builtin_prefetch(&slots[sorted[i + kFetchAhead].payload]);
+      }
+      if (i + kFetchAhead / 2 < n) {
+        FetchBlocks(types, EntryOf(slots, sorted[i + kFetchAhead / 2].payload));
+      }
+      const Entry& entry = EntryOf(slots, sorted[i].payload);
+      out = PutValue(PutKey(out, types, entry), types, entry.value);
+    }
+  }
+  return record;
+}
 
 // Moves every used slot of a table into a larger, empty one, where `spread`
 // (of a slot and its info) places it.
 template <typename Entry, typename SpreadOf>
 void MoveSlots(const uint8_t* old_tags, const Entry* old_entries, const SlotInfo* old_infos,
                size_t old_slots, uint8_t* tags, Entry* entries, SlotInfo* infos, size_t mask,
-               SpreadOf spread_of) {
+               uint32_t home_shift, SpreadOf spread_of) {
   for (size_t at = 0; at < old_slots; ++at) {
     if (old_tags[at] == kFreeTag) continue;
     const uint64_t spread = spread_of(old_entries[at], old_infos[at]);
-    size_t place = static_cast<size_t>(spread >> 7) & mask;
+    size_t place = static_cast<size_t>(spread >> home_shift) & mask;
     for (;; place = (place + kGroupWidth) & mask) {
       if (const TagMatches free = TagGroup(tags + place).Free()) {
         place = (place + free.Lowest()) & mask;
@@ -614,6 +823,20 @@ __attribute__((target("sse4.2"))) uint32_t Crc32cKey(uint64_t key) {
   return static_cast<uint32_t>(_mm_crc32_u64(0, key));
 }
 #endif
+
+// The words of a key of 1 to kInlineKey bytes, as a TextSlot holds it.
+void InlineWords(std::string_view bytes, uint64_t (&words)[3]) {
+#if defined(__x86_64__)
+  // Read as whole words: bytes copied into a buffer and read back as words
+  // would wait for every earlier store to reach the cache, the table's too.
+  bool has_nul;
+  KeyWords(bytes.data(), bytes.size(), words, &has_nul);
+#else
+  char area[kInlineKey] = {};
+  std::memcpy(area + kInlineKey - bytes.size(), bytes.data(), bytes.size());
+  std::memcpy(words, area, sizeof area);
+#endif
+}
 
 }  // namespace
 
@@ -719,6 +942,7 @@ bool TypedHashMap::Configure(int32_t key_type, int32_t value_type, int32_t capac
   infos_ =
       reinterpret_cast<SlotInfo*>(table + SlotsOffset(kFewestSlots) + kFewestSlots * slot_size);
   slot_mask_ = kFewestSlots - 1;
+  home_shift_ = map_internal::HomeShift(Log2(kFewestSlots));
   key_type_ = key_type;
   value_type_ = value_type;
   narrow_ = narrow;
@@ -729,19 +953,13 @@ bool TypedHashMap::Configure(int32_t key_type, int32_t value_type, int32_t capac
   } else {
     lookup_ = narrow_ ? kLookUpNarrow : kLookUp32;
   }
-  switch (value_type_) {
-    case kMapInt16:
-      integer_shift_ = 48;
-      break;
-    case kMapInt32:
-      integer_shift_ = 32;
-      break;
-    case kMapInt64:
-      integer_shift_ = 0;
-      break;
-    default:
-      integer_shift_ = kNotInteger;
-  }
+  integer_values_ =
+      value_type_ == kMapInt16 || value_type_ == kMapInt32 || value_type_ == kMapInt64;
+  fast_get_ = !integer_values_             ? kGetOther
+              : lookup_ == kLookUpNarrow   ? kGetNarrowIntegers
+              : lookup_ == kLookUp64       ? kGet64Integers
+              : lookup_ == kLookUpCrcBytes ? kGetCrcKeyIntegers
+                                           : kGetOther;
   capacity_ = NormalCapacity(capacity);
   load_factor_ = NormalLoadFactor(load_factor);
   threshold_ = Threshold(capacity_, load_factor_);
@@ -761,7 +979,11 @@ int TypedHashMap::Put(const MapKey& key, const MapValue& value, bool keep_existi
   return encoded ? Insert(view, scalar, bytes, keep_existing) : kPutFailed;
 }
 
-std::optional<MapValue> TypedHashMap::OtherValue(uint64_t bits) const {
+std::optional<MapValue> TypedHashMap::GetOther(bool is_number, int64_t number,
+                                               std::string_view bytes) const {
+  uint64_t bits;
+  if (!FindValue(is_number ? MapKey(number) : MapKey(bytes), &bits)) return std::nullopt;
+  if (integer_values_) return MapValue(static_cast<int64_t>(bits));
   switch (value_type_) {
     case kMapFloat:
       return MapValue(static_cast<double>(FloatFromBits(static_cast<uint32_t>(bits))));
@@ -796,42 +1018,31 @@ std::optional<std::string> TypedHashMap::GetText(const MapKey& key) const {
 
 std::string TypedHashMap::Serialize() const {
   if (!usable() || value_type_ == kMapObject) return {};
+  uint32_t header[kHeaderFields] = {0,
+                                    static_cast<uint32_t>(key_type_),
+                                    static_cast<uint32_t>(value_type_),
+                                    capacity_,
+                                    FloatBits(load_factor_),
+                                    static_cast<uint32_t>(flags_setting_),
+                                    static_cast<uint32_t>(direct_allocation_),
+                                    static_cast<uint32_t>(keep_order_),
+                                    0,
+                                    0,
+                                    count_};
+  const RecordTypes types{key_type_, value_type_};
+  const bool keep_order = keep_order_ != 0;
+  const size_t slot_count = slot_mask_ + 1;
   try {
-    const uint32_t header[kHeaderFields] = {0,
-                                            static_cast<uint32_t>(key_type_),
-                                            static_cast<uint32_t>(value_type_),
-                                            capacity_,
-                                            FloatBits(load_factor_),
-                                            static_cast<uint32_t>(flags_setting_),
-                                            static_cast<uint32_t>(direct_allocation_),
-                                            static_cast<uint32_t>(keep_order_),
-                                            0,
-                                            0,
-                                            count_};
-    // Every entry as (bucket << 32 | slot index) in insertion order, then in
-    // bucket order unless the map keeps insertion order.
-    std::vector<uint64_t> entries(count_);
-    const uint32_t bucket_mask = capacity_ - 1;
-    for (size_t at = 0; at <= slot_mask_; ++at) {
-      if (tags_[at] != kFreeTag) {
-        entries[infos_[at].order] = uint64_t{infos_[at].hash & bucket_mask} << 32 | at;
-      }
+    if (IsStringType(key_type_)) {
+      return WriteRecord(tags_, static_cast<const TextSlot*>(slots_), infos_, slot_count, types,
+                         keep_order, header);
     }
-    if (keep_order_ == 0) entries = InBucketOrder(std::move(entries), capacity_);
-    std::string record;
-    record.reserve(kHeaderSize + size_t{count_} * (IsStringType(key_type_) ? 24 : 16));
-    for (uint32_t field : header) AppendU32(&record, field);
-    const size_t slot_size = SlotSize();
-    for (size_t i = 0; i < entries.size(); ++i) {
-      if (i + kFetchAhead < entries.size()) {
-        const auto ahead = static_cast<uint32_t>(entries[i + kFetchAhead]);
-        __builtin_prefetch(static_cast<const char*>(slots_) + ahead * slot_size);
-      }
-      AppendEntry(static_cast<uint32_t>(entries[i]), &record);
+    if (narrow_) {
+      return WriteRecord(tags_, static_cast<const NarrowSlot*>(slots_), infos_, slot_count, types,
+                         keep_order, header);
     }
-    if (record.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return {};
-    for (int i = 0; i < 4; ++i) record[i] = static_cast<char>(record.size() >> (8 * i));
-    return record;
+    return WriteRecord(tags_, static_cast<const Slot*>(slots_), infos_, slot_count, types,
+                       keep_order, header);
   } catch (const std::exception&) {
     return {};
   }
@@ -859,7 +1070,8 @@ bool TypedHashMap::Load(std::string_view record) {
   uint32_t header[kHeaderFields];
   if (!ReadHeader(record, header)) return false;
   const int32_t claimed = static_cast<int32_t>(header[kCapacity]);
-  if (claimed > 0 && static_cast<uint32_t>(claimed) > PlausibleCapacity(header[kCount])) return false;
+  if (claimed > 0 && static_cast<uint32_t>(claimed) > PlausibleCapacity(header[kCount]))
+    return false;
   TypedHashMap rebuilt(hashing_);
   if (!rebuilt.Configure(
           static_cast<int32_t>(header[kKeyType]), static_cast<int32_t>(header[kValueType]),
@@ -870,22 +1082,204 @@ bool TypedHashMap::Load(std::string_view record) {
     return false;
   }
   const std::string_view body = record.substr(kHeaderSize, header[kTotalLength] - kHeaderSize);
-  // Room for the entries the record can hold, whatever count it claims.
-  if (!rebuilt.Reserve(std::min<uint64_t>(header[kCount], body.size() / kSmallestEntry))) {
-    return false;
-  }
-  RecordReader reader(body);
-  for (uint32_t i = 0; i < header[kCount]; ++i) {
-    RecordEntry entry;
-    if (!ReadEntry(rebuilt.key_type_, rebuilt.value_type_, &reader, &entry)) return false;
-    // Put refuses empty text and byte keys; such an entry is dropped.
-    if (IsStringType(rebuilt.key_type_) && entry.key.empty()) continue;
-    KeyView key{entry.number, entry.key, 0};
-    key.hash = rebuilt.HashKey(key);
-    if (rebuilt.Insert(key, entry.scalar, entry.value, false) == kPutFailed) return false;
-  }
+  if (!rebuilt.Fill(body, header[kCount])) return false;
   *this = std::move(rebuilt);
   return true;
+}
+
+// Reads the next entry of a record's body as Put takes it: the key (hashed),
+// and a scalar value or the value's bytes. An empty text or byte key reads
+// as an empty KeyView::bytes, which Put refuses. False when the entry does
+// not fit in what remains.
+bool TypedHashMap::ReadKey(std::string_view* entries, KeyView* key, uint64_t* scalar,
+                           std::string_view* bytes) const {
+  RecordReader reader(*entries);
+  RecordEntry entry;
+  if (!ReadEntry(key_type_, value_type_, &reader, &entry)) return false;
+  *entries = entries->substr(entries->size() - reader.remaining());
+  *key = KeyView{entry.number, entry.key, 0};
+  if (!IsStringType(key_type_) || !entry.key.empty()) key->hash = HashKey(*key);
+  *scalar = entry.scalar;
+  *bytes = entry.value;
+  return true;
+}
+
+// Puts the `count` entries of a record's body into the table, as Put would
+// one after the other: a repeated key keeps its first place and takes its
+// last value, and an entry with an empty text or byte key is left out.
+//
+// Once the table outgrows the caches, adding entries in record order would
+// touch a random slot each time. The entries are then dealt into partitions
+// by their home slot (a record place and an insertion number each, 8 bytes
+// an entry) and each partition goes in while its slots are cached; the
+// insertion numbers, the entries' places among those kept, are closed up at
+// the end when a key was repeated.
+bool TypedHashMap::Fill(std::string_view entries, uint32_t count) {
+  // Room for the entries the record can hold, whatever count it claims.
+  if (!Reserve(std::min<uint64_t>(count, entries.size() / kSmallestEntry))) return false;
+  const bool string_key = IsStringType(key_type_);
+  const uint32_t slot_bits = static_cast<uint32_t>(__builtin_ctzll(slot_mask_ + 1));
+  const uint32_t partition_bits =
+      (slot_mask_ + 1) * (SlotSize() + sizeof(SlotInfo) + 1) > kFillByPartsFrom
+          ? std::min(slot_bits - kFillPartitionSlotBits, kMostFillPartitionBits)
+          : 0;
+  if (!string_key && !IsStringType(value_type_) && value_type_ != kMapObject) {
+    return FillNumbers(entries, count, partition_bits);
+  }
+  KeyView key;
+  uint64_t scalar;
+  std::string_view bytes;
+  if (partition_bits == 0) {
+    RecordReader reader(entries);
+    for (uint32_t i = 0; i < count; ++i) {
+      RecordEntry entry;
+      if (!ReadEntry(key_type_, value_type_, &reader, &entry)) return false;
+      if (string_key && entry.key.empty()) continue;
+      key = KeyView{entry.number, entry.key, 0};
+      key.hash = HashKey(key);
+      if (Insert(key, entry.scalar, entry.value, false) == kPutFailed) return false;
+    }
+    return true;
+  }
+  // Where each kept entry starts in the body, and its partition.
+  struct Dealt {
+    uint32_t place;
+    uint32_t number;
+  };
+  const uint32_t shift = slot_bits - partition_bits;
+  std::vector<uint32_t> places;
+  std::vector<uint16_t> partitions;
+  std::vector<size_t> next(size_t{1} << partition_bits);
+  try {
+    places.reserve(std::min<uint64_t>(count, entries.size() / kSmallestEntry));
+    partitions.reserve(places.capacity());
+  } catch (const std::exception&) {
+    return false;
+  }
+  const std::string_view body = entries;
+  for (uint32_t i = 0; i < count; ++i) {
+    const auto place = static_cast<uint32_t>(body.size() - entries.size());
+    if (!ReadKey(&entries, &key, &scalar, &bytes)) return false;
+    if (string_key && key.bytes.empty()) continue;
+    const size_t home =
+        static_cast<size_t>(SpreadOf(key.number, key.hash) >> home_shift_) & slot_mask_;
+    const auto partition = static_cast<uint16_t>(home >> shift);
+    places.push_back(place);  // within the reserved room
+    partitions.push_back(partition);
+    ++next[partition];
+  }
+  size_t start = 0;
+  for (size_t& partition : next) {
+    const size_t here = partition;
+    partition = start;
+    start += here;
+  }
+  std::unique_ptr<Dealt[]> dealt(new (std::nothrow) Dealt[places.size()]);
+  if (dealt == nullptr) return false;
+  for (size_t i = 0; i < places.size(); ++i) {
+    dealt[next[partitions[i]]++] = {places[i], static_cast<uint32_t>(i)};
+  }
+  bool repeated = false;
+  for (size_t i = 0; i < places.size(); ++i) {
+    if (i + kFetchAhead < places.size())
+      __builtin_prefetch(body.data() + dealt[i + kFetchAhead].place);
+    std::string_view entry = body.substr(dealt[i].place);
+    ReadKey(&entry, &key, &scalar, &bytes);  // read once already
+    const int put = InsertNumbered(key, scalar, bytes, false, dealt[i].number);
+    if (put == kPutFailed) return false;
+    repeated |= put == kPutReplaced;
+  }
+  if (repeated) Renumber(places.size());
+  return true;
+}
+
+// Fill for integer keys and scalar values, whose entries are all of one size:
+// the n-th starts at n times that size, and nothing but its partition need
+// be kept while dealing.
+bool TypedHashMap::FillNumbers(std::string_view entries, uint32_t count, uint32_t partition_bits) {
+  const size_t key_width = key_type_ == kMapInt64 ? 8 : 4;
+  const size_t value_width = ScalarWidth(value_type_);
+  const size_t entry_size = key_width + value_width;
+  if (uint64_t{count} * entry_size > entries.size()) return false;  // an entry is cut off
+  // Little-endian fields, as the record's, read whole.
+  const auto field = [](const char* at, size_t width) -> uint64_t {
+    if (width == 8) {
+      uint64_t value;
+      std::memcpy(&value, at, sizeof value);
+      return value;
+    }
+    uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+  };
+  const auto entry_at = [&](size_t n, KeyView* key, uint64_t* scalar) {
+    const char* const at = entries.data() + n * entry_size;
+    const uint64_t number = field(at, key_width);
+    *key = KeyView{number, {}, static_cast<uint32_t>(number)};
+    *scalar = field(at + key_width, value_width);
+  };
+  KeyView key;
+  uint64_t scalar;
+  if (partition_bits == 0) {
+    for (uint32_t n = 0; n < count; ++n) {
+      entry_at(n, &key, &scalar);
+      if (Insert(key, scalar, {}, false) == kPutFailed) return false;
+    }
+    return true;
+  }
+  const uint32_t shift = static_cast<uint32_t>(__builtin_ctzll(slot_mask_ + 1)) - partition_bits;
+  std::vector<uint16_t> partitions;
+  std::vector<size_t> next(size_t{1} << partition_bits);
+  std::unique_ptr<uint32_t[]> dealt(new (std::nothrow) uint32_t[count]);
+  try {
+    partitions.resize(count);
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (dealt == nullptr) return false;
+  for (uint32_t n = 0; n < count; ++n) {
+    entry_at(n, &key, &scalar);
+    const size_t home = static_cast<size_t>(Spread(key.number) >> home_shift_) & slot_mask_;
+    partitions[n] = static_cast<uint16_t>(home >> shift);
+    ++next[partitions[n]];
+  }
+  size_t start = 0;
+  for (size_t& partition : next) {
+    const size_t here = partition;
+    partition = start;
+    start += here;
+  }
+  for (uint32_t n = 0; n < count; ++n) dealt[next[partitions[n]]++] = n;
+  bool repeated = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i + kFetchAhead < count)
+      __builtin_prefetch(entries.data() + dealt[i + kFetchAhead] * entry_size);
+    entry_at(dealt[i], &key, &scalar);
+    if (key_type_ == kMapInt64) key.hash = HashKey(key);
+    const int put = InsertNumbered(key, scalar, {}, false, dealt[i]);
+    if (put == kPutFailed) return false;
+    repeated |= put == kPutReplaced;
+  }
+  if (repeated) Renumber(count);
+  return true;
+}
+
+// Closes up the insertion numbers, taken from below `numbers` with gaps, to
+// 0 .. count - 1 in the same order.
+void TypedHashMap::Renumber(size_t numbers) {
+  std::vector<uint32_t> closed(numbers, 0);
+  for (size_t at = 0; at <= slot_mask_; ++at) {
+    if (tags_[at] != kFreeTag) closed[infos_[at].order] = 1;
+  }
+  uint32_t next = 0;
+  for (uint32_t& number : closed) {
+    const uint32_t used = number;
+    number = next;
+    next += used;
+  }
+  for (size_t at = 0; at <= slot_mask_; ++at) {
+    if (tags_[at] != kFreeTag) infos_[at].order = closed[infos_[at].order];
+  }
 }
 
 // Checks key against the key type and prepares it for lookup; false when it
@@ -956,7 +1350,7 @@ std::string_view TypedHashMap::KeyBytesAt(size_t at) const {
 
 uint64_t TypedHashMap::ValueAt(size_t at) const {
   if (IsStringType(key_type_)) return static_cast<const TextSlot*>(slots_)[at].value;
-  return narrow_ ? static_cast<const NarrowSlot*>(slots_)[at].value
+  return narrow_ ? map_internal::ValueBits(static_cast<const NarrowSlot*>(slots_)[at])
                  : static_cast<const Slot*>(slots_)[at].value;
 }
 
@@ -993,8 +1387,9 @@ __attribute__((target("sse4.2"))) bool TypedHashMap::FindCrcKey(std::string_view
   const uint64_t spread = Spread(Crc32cWords(words));
   const uint8_t tag = TagOf(spread);
   const auto* const slots = static_cast<const TextSlot*>(slots_);
-  for (size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;;
-       at = (at + kGroupWidth) & slot_mask_) {
+  size_t at = static_cast<size_t>(spread >> home_shift_) & slot_mask_;
+  if (slot_mask_ >= kFetchSlotsFrom) __builtin_prefetch(slots + at);  // as FindNumber
+  for (;; at = (at + kGroupWidth) & slot_mask_) {
     const TagGroup group(tags_ + at);
     for (TagMatches match = group.Matching(tag); match; match.DropLowest()) {
       const TextSlot& slot = slots[(at + match.Lowest()) & slot_mask_];
@@ -1019,7 +1414,7 @@ size_t TypedHashMap::Probe(const KeyView& key, bool* found) const {
   const uint64_t spread = SpreadOf(key.number, key.hash);
   const uint8_t tag = TagOf(spread);
   const bool string_key = IsStringType(key_type_);
-  size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;
+  size_t at = static_cast<size_t>(spread >> home_shift_) & slot_mask_;
   for (;; at = (at + kGroupWidth) & slot_mask_) {
     const TagGroup group(tags_ + at);
     for (TagMatches match = group.Matching(tag); match; match.DropLowest()) {
@@ -1038,7 +1433,7 @@ size_t TypedHashMap::Probe(const KeyView& key, bool* found) const {
 
 // The first free slot along the probe of spread; there always is one.
 size_t TypedHashMap::FreeSlotFor(uint64_t spread) const {
-  size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;
+  size_t at = static_cast<size_t>(spread >> home_shift_) & slot_mask_;
   for (;; at = (at + kGroupWidth) & slot_mask_) {
     if (const TagMatches free = TagGroup(tags_ + at).Free()) {
       return (at + free.Lowest()) & slot_mask_;
@@ -1059,7 +1454,13 @@ void TypedHashMap::Occupy(size_t at, uint64_t spread, SlotInfo info) {
 // bytes, whichever the value type uses.
 int TypedHashMap::Insert(const KeyView& key, uint64_t scalar, std::string_view bytes,
                          bool keep_existing) {
+  return InsertNumbered(key, scalar, bytes, keep_existing, count_);
+}
+
+int TypedHashMap::InsertNumbered(const KeyView& key, uint64_t scalar, std::string_view bytes,
+                                 bool keep_existing, uint32_t order) {
   const bool string_value = IsStringType(value_type_);
+  scalar = SlotScalar(value_type_, scalar);
   bool found;
   size_t at = Probe(key, &found);
   if (found) {
@@ -1103,7 +1504,7 @@ int TypedHashMap::Insert(const KeyView& key, uint64_t scalar, std::string_view b
   } else {
     static_cast<Slot*>(slots_)[at] = {key.number, value};
   }
-  Occupy(at, spread, {key_type_ == kMapInt64 ? HashKey(key) : key.hash, count_});
+  Occupy(at, spread, {key_type_ == kMapInt64 ? HashKey(key) : key.hash, order});
   if (++count_ > threshold_) Grow();
   return kPutAdded;
 }
@@ -1140,24 +1541,27 @@ bool TypedHashMap::Reserve(uint64_t entries) {
   void* const moved = table + SlotsOffset(slots);
   auto* const infos = reinterpret_cast<SlotInfo*>(table + SlotsOffset(slots) + slots * slot_size);
   const size_t mask = slots - 1;
+  const uint32_t home_shift =
+      map_internal::HomeShift(static_cast<uint32_t>(__builtin_ctzll(slots)));
   // Text and byte keys are placed by their hash, integers by their value.
   if (IsStringType(key_type_)) {
     MoveSlots(old_tags, static_cast<const TextSlot*>(old_entries), old_infos, old_slots, table,
-              static_cast<TextSlot*>(moved), infos, mask,
+              static_cast<TextSlot*>(moved), infos, mask, home_shift,
               [](const TextSlot&, const SlotInfo& info) { return Spread(info.hash); });
   } else if (narrow_) {
     MoveSlots(old_tags, static_cast<const NarrowSlot*>(old_entries), old_infos, old_slots, table,
-              static_cast<NarrowSlot*>(moved), infos, mask,
+              static_cast<NarrowSlot*>(moved), infos, mask, home_shift,
               [](const NarrowSlot& slot, const SlotInfo&) { return Spread(slot.key); });
   } else {
     MoveSlots(old_tags, static_cast<const Slot*>(old_entries), old_infos, old_slots, table,
-              static_cast<Slot*>(moved), infos, mask,
+              static_cast<Slot*>(moved), infos, mask, home_shift,
               [](const Slot& slot, const SlotInfo&) { return Spread(slot.key); });
   }
   tags_ = table;
   slots_ = moved;
   infos_ = infos;
   slot_mask_ = mask;
+  home_shift_ = static_cast<uint8_t>(home_shift);
   storage_->FreeTable(old_tags);
   return true;
 }
@@ -1171,28 +1575,6 @@ void TypedHashMap::Grow() {
   threshold_ = Threshold(capacity_, load_factor_);
 }
 
-void TypedHashMap::AppendEntry(size_t at, std::string* record) const {
-  if (key_type_ == kMapInt32) {
-    AppendU32(record, static_cast<uint32_t>(KeyAt(at)));
-  } else if (key_type_ == kMapInt64) {
-    AppendU64(record, KeyAt(at));
-  } else if (key_type_ == kMapText) {
-    AppendText(record, KeyBytesAt(at));
-  } else {
-    AppendByteBuffer(record, KeyBytesAt(at));
-  }
-  const uint64_t value = ValueAt(at);
-  if (value_type_ == kMapText) {
-    AppendText(record, BlockBytes(value));
-  } else if (value_type_ == kMapBytes) {
-    AppendByteBuffer(record, BlockBytes(value));
-  } else if (ScalarWidth(value_type_) == 8) {
-    AppendU64(record, value);
-  } else {
-    AppendU32(record, static_cast<uint32_t>(value));
-  }
-}
-
 // Frees every entry and block at once with the private heap; the map is
 // then unusable.
 void TypedHashMap::Release() {
@@ -1202,7 +1584,9 @@ void TypedHashMap::Release() {
   infos_ = nullptr;
   slot_mask_ = 0;
   lookup_ = kLookUpNothing;
-  integer_shift_ = kNotInteger;
+  integer_values_ = false;
+  fast_get_ = kGetOther;
+  home_shift_ = 0;
   narrow_ = false;
   capacity_ = 0;
   count_ = 0;
@@ -1217,7 +1601,9 @@ void TypedHashMap::Swap(TypedHashMap& other) noexcept {
   swap(infos_, other.infos_);
   swap(slot_mask_, other.slot_mask_);
   swap(lookup_, other.lookup_);
-  swap(integer_shift_, other.integer_shift_);
+  swap(integer_values_, other.integer_values_);
+  swap(fast_get_, other.fast_get_);
+  swap(home_shift_, other.home_shift_);
   swap(narrow_, other.narrow_);
   swap(crc_keys_, other.crc_keys_);
   swap(capacity_, other.capacity_);

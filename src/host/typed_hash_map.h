@@ -47,6 +47,16 @@
 #include <emmintrin.h>
 #endif
 
+// Get is compiled into its callers whatever the compiler's size estimate:
+// for a map of integer values it then reduces to a probe and a read.
+#if defined(__GNUC__)
+#define LANFENG_MAP_INLINE inline __attribute__((always_inline))
+#define LANFENG_MAP_RARE __attribute__((cold))
+#else
+#define LANFENG_MAP_INLINE inline
+#define LANFENG_MAP_RARE
+#endif
+
 namespace lanfeng {
 
 // Type codes of keys and values, as the record header carries them. Keys
@@ -159,6 +169,14 @@ struct NarrowSlot {
   uint32_t value;
 };
 
+// A slot's value as lookups hand it on. A 4-byte scalar is kept
+// sign-extended to 64 bits (a record only writes its low 32), so an integer
+// value is the bits themselves whatever its width.
+inline uint64_t ValueBits(const Slot& slot) { return slot.value; }
+inline uint64_t ValueBits(const NarrowSlot& slot) {
+  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(slot.value)));
+}
+
 // What only adding, growing and Serialize need: the key's hash, which decides
 // its bucket in a record, and its insertion number.
 struct SlotInfo {
@@ -180,20 +198,23 @@ constexpr uint8_t kFreeTag = 0x80;
 // The slots of a group whose tags passed a test, lowest first.
 class TagMatches {
  public:
-  explicit TagMatches(uint64_t bits) : bits_(bits) {}
+#if defined(__SSE2__)
+  using Bits = uint32_t;  // a bit per slot
+  static constexpr int kShift = 0;
+#else
+  using Bits = uint64_t;  // the top bit of each byte
+  static constexpr int kShift = 3;
+#endif
+  explicit TagMatches(Bits bits) : bits_(bits) {}
   explicit operator bool() const { return bits_ != 0; }
-  size_t Lowest() const {
-    return static_cast<size_t>(static_cast<unsigned>(__builtin_ctzll(bits_))) >> kShift;
+  uint32_t Lowest() const {
+    if constexpr (sizeof(Bits) == 4) return static_cast<uint32_t>(__builtin_ctz(bits_));
+    return static_cast<uint32_t>(__builtin_ctzll(bits_)) >> kShift;
   }
   void DropLowest() { bits_ &= bits_ - 1; }
 
  private:
-#if defined(__SSE2__)
-  static constexpr int kShift = 0;  // a bit per slot
-#else
-  static constexpr int kShift = 3;  // the top bit of each byte
-#endif
-  uint64_t bits_;
+  Bits bits_;
 };
 
 class TagGroup {
@@ -203,8 +224,8 @@ class TagGroup {
       : tags_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags))) {}
   // The slots tagged `tag`.
   TagMatches Matching(uint8_t tag) const {
-    const auto tags = static_cast<long long>(tag * 0x0101010101010101ull);
-    const __m128i same = _mm_cmpeq_epi8(tags_, _mm_set1_epi64x(tags));
+    const auto tags = static_cast<int>(tag * 0x01010101u);
+    const __m128i same = _mm_cmpeq_epi8(tags_, _mm_shuffle_epi32(_mm_cvtsi32_si128(tags), 0));
     return TagMatches(static_cast<uint32_t>(_mm_movemask_epi8(same)));
   }
   // The free slots: tags with their top bit.
@@ -229,20 +250,20 @@ class TagGroup {
 #endif
 };
 
-// Spreads a key (or the hash of a text or byte key) over 64 bits: the low
-// seven bits make the tag, the rest picks the home slot.
-inline uint64_t Spread(uint64_t x) {
-  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-#if defined(__SIZEOF_INT128__)
-  const unsigned __int128 product = static_cast<unsigned __int128>(x) * kMultiplier;
-  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-#else
-  x *= kMultiplier;
-  return x ^ (x >> 32);
-#endif
+// Spreads a key (or the hash of a text or byte key) over 64 bits: the top
+// seven bits make the tag, the bits below them pick the home slot. The high
+// half is folded in first, so a 64-bit key that differs only there still
+// lands elsewhere; a 32-bit key costs one multiplication.
+constexpr uint64_t kSpreadMultiplier = 0x9E3779B97F4A7C15ull;
+inline uint64_t Spread(uint64_t x, uint64_t multiplier = kSpreadMultiplier) {
+  return (x ^ (x >> 32)) * multiplier;
 }
 
-inline uint8_t TagOf(uint64_t spread) { return static_cast<uint8_t>(spread & 0x7F); }
+inline uint8_t TagOf(uint64_t spread) { return static_cast<uint8_t>(spread >> 57); }
+
+// The shift that takes a spread to the home slot of a table of 2^bits slots
+// (then masked to the slot count).
+constexpr uint32_t HomeShift(uint32_t bits) { return 57 - bits; }
 
 }  // namespace map_internal
 
@@ -320,16 +341,16 @@ class TypedHashMap {
   struct KeyView;
   class Storage;
 
-  // Sets *bits to the value of key (as a slot holds it); false when key is
-  // absent or does not suit the key type, or the map is unusable.
+  // Sets *bits to the value of key (as a slot holds it, see ValueBits);
+  // false when key is absent or does not suit the key type, or the map is
+  // unusable.
   bool FindValue(const MapKey& key, uint64_t* bits) const;
   template <typename Entry>
   bool FindNumber(uint64_t number, uint64_t* bits) const;
   bool FindBytes(std::string_view key, uint64_t* bits) const;
-  // The value of a slot of an integer value type, sign-extended.
-  int64_t IntegerOf(uint64_t bits) const;
-  // The value of a slot of any other value type.
-  std::optional<MapValue> OtherValue(uint64_t bits) const;
+  // Get by the general way: any key and value type.
+  LANFENG_MAP_RARE std::optional<MapValue> GetOther(bool is_number, int64_t number,
+                                                    std::string_view bytes) const;
   bool ResolveKey(const MapKey& key, KeyView* view) const;
   uint32_t HashKey(const KeyView& key) const;
   uint64_t SpreadOf(uint64_t key, uint32_t hash) const;
@@ -343,10 +364,17 @@ class TypedHashMap {
   size_t FreeSlotFor(uint64_t spread) const;
   void Occupy(size_t at, uint64_t spread, SlotInfo info);
   int Insert(const KeyView& key, uint64_t scalar, std::string_view bytes, bool keep_existing);
+  // Insert, giving a new entry the insertion number `order`.
+  int InsertNumbered(const KeyView& key, uint64_t scalar, std::string_view bytes,
+                     bool keep_existing, uint32_t order);
+  bool Fill(std::string_view entries, uint32_t count);
+  bool FillNumbers(std::string_view entries, uint32_t count, uint32_t partition_bits);
+  bool ReadKey(std::string_view* entries, KeyView* key, uint64_t* scalar,
+               std::string_view* bytes) const;
+  void Renumber(size_t numbers);
   bool StoreBytes(size_t at, std::string_view bytes);
   bool Reserve(uint64_t entries);
   void Grow();
-  void AppendEntry(size_t at, std::string* record) const;
   void Release();
   void Swap(TypedHashMap& other) noexcept;
 
@@ -369,10 +397,22 @@ class TypedHashMap {
     kLookUpCrcBytes,  // text and byte keys hashed with the CRC32 instruction
   };
   Lookup lookup_ = kLookUpNothing;
-  // For integer value types, the shift that sign-extends a value's bits
-  // (64 - its width); kNotInteger for the others.
-  static constexpr uint8_t kNotInteger = 0xFF;
-  uint8_t integer_shift_ = kNotInteger;
+  // The maps whose Get is a probe and a read in place, set by Configure:
+  // integer values under a key layout. Get takes GetOther for the rest.
+  enum FastGet : uint8_t {
+    kGetOther,
+    kGetNarrowIntegers,
+    kGet64Integers,
+    kGetCrcKeyIntegers,
+  };
+  FastGet fast_get_ = kGetOther;
+  // Lookups in a table of more slots than this fetch the home slot early.
+  static constexpr uint32_t kFetchSlotsFrom = (uint32_t{1} << 16) - 1;
+  bool integer_values_ = false;  // the value type is a 16-, 32- or 64-bit integer
+  uint8_t home_shift_ = 0;       // map_internal::HomeShift of the slot count
+  // map_internal::kSpreadMultiplier, read by lookups with the table's other
+  // fields rather than kept in a register of the caller's loop.
+  uint64_t spread_multiplier_ = map_internal::kSpreadMultiplier;
   bool narrow_ = false;    // NarrowSlot entries
   bool crc_keys_ = false;  // keys hashed with the CRC32 instruction
   uint32_t capacity_ = 0;  // buckets, as the record order sees them
@@ -393,16 +433,22 @@ class TypedHashMap {
 
 template <typename Entry>
 inline bool TypedHashMap::FindNumber(uint64_t number, uint64_t* bits) const {
-  const uint64_t spread = map_internal::Spread(number);
+  const uint64_t spread = map_internal::Spread(number, spread_multiplier_);
   const uint8_t tag = map_internal::TagOf(spread);
   const Entry* const entries = static_cast<const Entry*>(slots_);
-  size_t at = static_cast<size_t>(spread >> 7) & slot_mask_;
-  for (;; at = (at + map_internal::kGroupWidth) & slot_mask_) {
+  // Slot numbers fit 32 bits (a map holds fewer than 2^31 entries), which
+  // spares the widening of each one.
+  const auto mask = static_cast<uint32_t>(slot_mask_);
+  uint32_t at = static_cast<uint32_t>(spread >> home_shift_) & mask;
+  // An entry nearly always sits within a few slots of its home: in a table
+  // past the private cache, its line is fetched while the tags come in.
+  if (mask >= kFetchSlotsFrom) __builtin_prefetch(entries + at);
+  for (;; at = (at + map_internal::kGroupWidth) & mask) {
     const map_internal::TagGroup group(tags_ + at);
     for (map_internal::TagMatches match = group.Matching(tag); match; match.DropLowest()) {
-      const Entry& entry = entries[(at + match.Lowest()) & slot_mask_];
+      const Entry& entry = entries[(at + match.Lowest()) & mask];
       if (entry.key == number) {
-        *bits = entry.value;
+        *bits = map_internal::ValueBits(entry);
         return true;
       }
     }
@@ -410,40 +456,59 @@ inline bool TypedHashMap::FindNumber(uint64_t number, uint64_t* bits) const {
   }
 }
 
+namespace map_internal {
+
+// A number that a map of 32-bit keys can hold, from INT32_MIN to
+// UINT32_MAX (-1 and 0xFFFFFFFF are one key): bits 31 and up read -1, 0 or
+// 1. Tested without wide constants, which a caller's loop would keep in
+// registers.
+inline bool FitsKey32(int64_t number) { return static_cast<uint64_t>((number >> 31) + 1) <= 2; }
+
+}  // namespace map_internal
+
 inline bool TypedHashMap::FindValue(const MapKey& key, uint64_t* bits) const {
   const Lookup lookup = lookup_;
   if (!key.is_number()) {
     if (lookup == kLookUpCrcBytes) return FindCrcKey(key.bytes(), bits);
     return lookup == kLookUpBytes && FindBytes(key.bytes(), bits);
   }
-  if (lookup == kLookUp64) return FindNumber<Slot>(static_cast<uint64_t>(key.number()), bits);
-  if (key.number() < std::numeric_limits<int32_t>::min() ||
-      key.number() > std::numeric_limits<uint32_t>::max()) {
-    return false;
-  }
-  const auto number = static_cast<uint32_t>(key.number());
-  if (lookup == kLookUpNarrow) return FindNumber<NarrowSlot>(number, bits);
-  return lookup == kLookUp32 && FindNumber<Slot>(number, bits);
+  const int64_t number = key.number();
+  if (lookup == kLookUp64) return FindNumber<Slot>(static_cast<uint64_t>(number), bits);
+  if (!map_internal::FitsKey32(number)) return false;
+  if (lookup == kLookUpNarrow) return FindNumber<NarrowSlot>(static_cast<uint32_t>(number), bits);
+  return lookup == kLookUp32 && FindNumber<Slot>(static_cast<uint32_t>(number), bits);
 }
 
-inline int64_t TypedHashMap::IntegerOf(uint64_t bits) const {
-  return static_cast<int64_t>(bits << integer_shift_) >> integer_shift_;
-}
-
-inline std::optional<MapValue> TypedHashMap::Get(const MapKey& key) const {
+LANFENG_MAP_INLINE std::optional<MapValue> TypedHashMap::Get(const MapKey& key) const {
+  const FastGet fast_get = fast_get_;
   uint64_t bits;
-  if (!FindValue(key, &bits)) return std::nullopt;
-  if (integer_shift_ != kNotInteger) return MapValue(IntegerOf(bits));
-  return OtherValue(bits);
+  if (key.is_number()) {
+    const int64_t number = key.number();
+    if (fast_get == kGetNarrowIntegers) {
+      if (!map_internal::FitsKey32(number) ||
+          !FindNumber<NarrowSlot>(static_cast<uint32_t>(number), &bits)) {
+        return std::nullopt;
+      }
+      return MapValue(static_cast<int64_t>(bits));
+    }
+    if (fast_get == kGet64Integers) {
+      if (!FindNumber<Slot>(static_cast<uint64_t>(number), &bits)) return std::nullopt;
+      return MapValue(static_cast<int64_t>(bits));
+    }
+  } else if (fast_get == kGetCrcKeyIntegers) {
+    if (!FindCrcKey(key.bytes(), &bits)) return std::nullopt;
+    return MapValue(static_cast<int64_t>(bits));
+  }
+  return GetOther(key.is_number(), key.number(), key.bytes());
 }
 
 inline std::optional<int64_t> TypedHashMap::GetInteger(const MapKey& key) const {
   const bool boolean = value_type_ == kMapBoolean;
-  if (integer_shift_ == kNotInteger && !boolean) return std::nullopt;
+  if (!integer_values_ && !boolean) return std::nullopt;
   uint64_t bits;
   if (!FindValue(key, &bits)) return std::nullopt;
   if (boolean) return static_cast<uint32_t>(bits) != 0 ? 1 : 0;
-  return IntegerOf(bits);
+  return static_cast<int64_t>(bits);
 }
 
 }  // namespace lanfeng

@@ -598,5 +598,107 @@ TEST(TypedHashMapTest, LoadSurvivesEveryTruncationAndCorruption) {
   }
 }
 
+// The record of a map of `key_type` keys and `value_type` values (16
+// buckets, load factor 0.75, keep order as given) holding `entries`, key
+// number or text and value, in that order, repeats and all.
+struct RecordEntryForTest {
+  int64_t number;
+  std::string text;
+  int32_t value;
+};
+
+std::string HandMadeRecord(int32_t key_type, int32_t value_type, int32_t keep_order,
+                           const std::vector<RecordEntryForTest>& entries) {
+  std::string body;
+  for (const RecordEntryForTest& entry : entries) {
+    if (key_type == kMapText) {
+      body += Le32(static_cast<uint32_t>(entry.text.size() + 1)) + entry.text + '\0';
+    } else {
+      body += Le32(static_cast<uint32_t>(entry.number));
+      if (key_type == kMapInt64) body += Le32(static_cast<uint32_t>(entry.number >> 32));
+    }
+    body += Le32(static_cast<uint32_t>(entry.value));
+    if (value_type == kMapInt64) body += Le32(entry.value < 0 ? 0xFFFFFFFFu : 0);
+  }
+  std::string record;
+  for (uint32_t field :
+       {static_cast<uint32_t>(44 + body.size()), static_cast<uint32_t>(key_type),
+        static_cast<uint32_t>(value_type), 16u, BitsOf(0.75f), 1u, 0u,
+        static_cast<uint32_t>(keep_order), 0u, 0u, static_cast<uint32_t>(entries.size())}) {
+    record += Le32(field);
+  }
+  return record + body;
+}
+
+TEST(TypedHashMapTest, LargeRecordsLoadAsTheirEntriesPutInOrder) {
+  // Tables larger than the caches are filled a partition of slots at a
+  // time, not in record order; the map must still be the one that putting
+  // the entries one after the other makes: a repeated key keeps its first
+  // place (and insertion number) and takes its last value, an empty text
+  // key is left out. Each case needs a table of over 16 MiB.
+  struct Case {
+    int32_t key_type;
+    int32_t value_type;
+    int32_t keep_order;
+    int distinct;
+  };
+  const Case kCases[] = {
+      {kMapInt32, kMapInt32, 1, 470000},  // 2^20 slots of 8 bytes
+      {kMapInt64, kMapInt64, 0, 470000},  // 2^20 slots of 16 bytes
+      {kMapText, kMapInt32, 0, 235000},   // 2^19 slots of 40 bytes
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(testing::Message() << test.key_type << "/" << test.keep_order);
+    std::vector<RecordEntryForTest> entries;
+    for (int i = 0; i < test.distinct; ++i) {
+      const int64_t number =
+          test.key_type == kMapInt32
+              ? static_cast<int32_t>(static_cast<uint32_t>(i) * 2654435761u)
+              : static_cast<int64_t>(static_cast<uint64_t>(i) * 0x9E3779B97F4A7C15ull);
+      entries.push_back({number, "键" + std::to_string(int64_t{i} * 7919), i});
+      if (i % 997 == 0 && i > 0) entries.push_back(entries[entries.size() / 2]);
+      if (i % 1009 == 0) {
+        RecordEntryForTest again = entries[static_cast<size_t>(i) / 3];
+        again.value = -i;
+        entries.push_back(again);
+      }
+    }
+    if (test.key_type == kMapText) entries.push_back({0, "", 5});
+    const std::string record =
+        HandMadeRecord(test.key_type, test.value_type, test.keep_order, entries);
+
+    TypedHashMap expected;
+    ASSERT_TRUE(
+        expected.Configure(test.key_type, test.value_type, 16, 0.75f, 1, 0, test.keep_order));
+    for (const RecordEntryForTest& entry : entries) {
+      const MapKey key = test.key_type == kMapText ? MapKey(entry.text) : MapKey(entry.number);
+      expected.Put(key, entry.value);
+    }
+    TypedHashMap loaded;
+    ASSERT_TRUE(loaded.Load(record));
+    EXPECT_EQ(loaded.count(), expected.count());
+    EXPECT_EQ(loaded.capacity(), expected.capacity());
+    const std::string again = loaded.Serialize();
+    ASSERT_EQ(again.size(), expected.Serialize().size());
+    EXPECT_TRUE(again == expected.Serialize());
+    const RecordEntryForTest& changed = entries[1009 / 3];
+    const MapKey key = test.key_type == kMapText ? MapKey(changed.text) : MapKey(changed.number);
+    EXPECT_EQ(loaded.GetInteger(key), -1009);
+    // Entries put afterwards follow the loaded ones.
+    for (int i = 0; i < 3; ++i) {
+      const std::string text = "新" + std::to_string(i);
+      const MapKey added = test.key_type == kMapText ? MapKey(text) : MapKey(-7 - i);
+      ASSERT_EQ(loaded.Put(added, i), TypedHashMap::kPutAdded);
+      ASSERT_EQ(expected.Put(added, i), TypedHashMap::kPutAdded);
+    }
+    EXPECT_TRUE(loaded.Serialize() == expected.Serialize());
+    // A record cut inside its last entry loads nothing.
+    TypedHashMap cut;
+    EXPECT_FALSE(cut.Load(
+        Patched(record.substr(0, record.size() - 1), 0, static_cast<uint32_t>(record.size() - 1))));
+    EXPECT_EQ(cut.count(), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace lanfeng

@@ -113,6 +113,15 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return true;
 }
 
+// The rest of a command line after the words already read, without the
+// one blank that separates it from them.
+std::string RestOfLine(std::istringstream& words) {
+  std::string rest;
+  std::getline(words, rest);
+  if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+  return rest;
+}
+
 class Emulator {
  public:
   explicit Emulator(const Options& options) : options_(options) {}
@@ -149,10 +158,8 @@ class Emulator {
       WaitHandlingWindows(seconds / options_.time_scale);
     } else if (command == "wait-for") {
       double seconds = 0;
-      std::string text;
       words >> seconds;
-      std::getline(words, text);
-      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      const std::string text = RestOfLine(words);
       // Host time is real time times the scale; look every 20 ms of real time.
       const double slice = 0.02;
       double left = seconds / options_.time_scale;
@@ -197,10 +204,8 @@ class Emulator {
       Say("the host now refuses to remove accounts");
     } else if (command == "private") {
       long long robot = 0, sender = 0;
-      std::string text;
       words >> robot >> sender;
-      std::getline(words, text);
-      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      const std::string text = RestOfLine(words);
       Say(Require() ? DeliverPrivateMessage(plugin_, options_.host, robot, sender, text) : "");
     } else if (command == "event") {
       long long code = 0, robot = 0, group = 0, actor = 0, target = 0;
@@ -210,22 +215,19 @@ class Emulator {
                     : "");
     } else if (command == "prompt") {
       int prompt = 0;
-      std::string text;
       words >> prompt;
-      std::getline(words, text);
-      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      const std::string text = RestOfLine(words);
       Say(Require() ? DeliverLoginPrompt(plugin_, options_.host, prompt, text) : "");
     } else if (command == "settings") {
       Say(Require() ? CallSettingsEntry(plugin_, options_.host) : "");
     } else if (command == "windows") {
       if (Require()) std::printf("%s", FromGbk(DescribeWindows(plugin_)).c_str());
     } else if (command == "type" || command == "tick" || command == "click" || command == "close") {
-      std::string window, control, rest;
+      std::string window, control;
       words >> window;
       if (command != "close") words >> control;
-      std::getline(words, rest);
-      if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
-      Say(Require() ? DriveWindow(plugin_, command, window, control, rest) : "");
+      const std::string text = RestOfLine(words);
+      Say(Require() ? DriveWindow(plugin_, command, window, control, text) : "");
     } else if (command == "exports") {
       std::string file;
       words >> file;
@@ -235,9 +237,7 @@ class Emulator {
     } else if (command == "threads") {
       Say("the process has " + std::to_string(ThreadCount()) + " threads");
     } else if (command == "echo") {
-      std::string rest;
-      std::getline(words, rest);
-      Say(rest.empty() ? "" : rest.substr(1));
+      Say(RestOfLine(words));
     } else {
       Say("unknown command: " + command);
     }

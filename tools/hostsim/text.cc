@@ -2,11 +2,13 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
+
 namespace hostsim {
 
 std::string FromGbk(const std::string& gbk) {
   std::string utf8;
-  if (GbkToUtf8(gbk, &utf8)) return utf8;
+  if (lanfeng::GbkToUtf8(gbk, &utf8)) return utf8;
   std::string shown;
   for (unsigned char c : gbk) {
     if (c < 0x80) {
@@ -22,7 +24,7 @@ std::string FromGbk(const std::string& gbk) {
 
 std::string ToGbk(const std::string& utf8) {
   std::string gbk;
-  return Utf8ToGbk(utf8, &gbk) ? gbk : utf8;
+  return lanfeng::Utf8ToGbk(utf8, &gbk) ? gbk : utf8;
 }
 
 }  // namespace hostsim

@@ -10,9 +10,4 @@ std::string FromGbk(const std::string& gbk);
 // UTF-8 typed by people to GBK for the plugin; unconvertible text unchanged.
 std::string ToGbk(const std::string& utf8);
 
-// The platform's converters behind them: false when the input is not text
-// in its character set.
-bool GbkToUtf8(const std::string& gbk, std::string* utf8);
-bool Utf8ToGbk(const std::string& utf8, std::string* gbk);
-
 }  // namespace hostsim

@@ -16,6 +16,7 @@ namespace {
 // `end_detail`). Writes are recorded, or end with `write_outcome`.
 class ScriptedBackend : public TlsStreamBase {
  public:
+  using TlsStreamBase::AddressLiteral;
   using TlsStreamBase::Io;
   using TlsStreamBase::WaitInSlices;
 
@@ -140,6 +141,13 @@ TEST(TlsStreamBaseTest, AStreamWithoutASessionFailsAtOnce) {
   EXPECT_EQ(0, stream.receives);
   EXPECT_TRUE(stream.deadlines.empty());
   EXPECT_EQ("[127.0.0.1]", stream.LocalAddressLiteral());
+}
+
+TEST(TlsStreamBaseTest, TheLocalAddressBecomesAnSmtpAddressLiteral) {
+  // EHLO names the client by its address; IPv6 needs its tag (RFC 5321).
+  EXPECT_EQ("[192.0.2.7]", ScriptedBackend::AddressLiteral("192.0.2.7", false));
+  EXPECT_EQ("[IPv6:2001:db8::7]", ScriptedBackend::AddressLiteral("2001:db8::7", true));
+  EXPECT_EQ("[127.0.0.1]", ScriptedBackend::AddressLiteral(nullptr, true));
 }
 
 TEST(TlsStreamBaseTest, OneLineHasOneDeadlineThatTheWholeLifeBounds) {

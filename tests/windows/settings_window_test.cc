@@ -34,16 +34,21 @@
 #include "owner/settings_windows.h"
 #include "owner/window.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "plugin_library.h"
+#include "text.h"
 #include "window_driver.h"
 #include "window_driver_win32.h"
 
 using hostsim::DescribeWindows;
+using hostsim::FromGbk;
 using hostsim::DriveWindowControl;
 using hostsim::PluginLibrary;
 using lanfeng::ControlKind;
 using lanfeng::ControlLayout;
+using lanfeng::GbkText;
 using lanfeng::kSettingsWindowLayout;
+using lanfeng::WideText;
 using lanfeng::WindowLayout;
 
 namespace {
@@ -52,29 +57,6 @@ using wintest::RemoveTree;
 
 using TextEntry = const char*(__stdcall*)();
 using VoidEntry = void(__stdcall*)();
-
-std::wstring Convert(UINT page, const std::string& text) {
-  if (text.empty()) return L"";
-  int length = MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
-}
-
-std::string Convert(UINT page, const std::wstring& wide) {
-  if (wide.empty()) return "";
-  int length = WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                   nullptr, nullptr);
-  std::string text(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length,
-                      nullptr, nullptr);
-  return text;
-}
-
-std::wstring Wide(const std::string& gbk) { return Convert(936, gbk); }
-std::string Gbk(const std::wstring& wide) { return Convert(936, wide); }
-// GBK to UTF-8, for the terminal.
-std::string Utf8(const std::string& gbk) { return Convert(CP_UTF8, Wide(gbk)); }
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -155,7 +137,7 @@ BOOL CALLBACK LookAtWindow(HWND window, LPARAM param) {
 // The newest window of this process opened from the layout named `name`,
 // found as owner/window.h documents; null when none is open.
 HWND FindWindowNamed(const char* name) {
-  WindowSearch search{std::wstring(lanfeng::kNativeWindowProperty) + Wide(name), nullptr, 0};
+  WindowSearch search{std::wstring(lanfeng::kNativeWindowProperty) + WideText(name), nullptr, 0};
   EnumWindows(LookAtWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
@@ -177,7 +159,7 @@ HWND ControlOf(HWND window, const WindowLayout& layout, const std::string& name)
 
 std::string ControlText(HWND window, const WindowLayout& layout, const std::string& name) {
   HWND control = ControlOf(window, layout, name);
-  return control ? Gbk(TextOf(control)) : "<missing>";
+  return control ? GbkText(TextOf(control)) : "<missing>";
 }
 
 bool ControlChecked(HWND window, const WindowLayout& layout, const std::string& name) {
@@ -205,9 +187,9 @@ PluginFiles MakeProgramDirectory(const wchar_t* name) {
   files.program = ProgramDirectory() + L"\\" + name;
   RemoveTree(files.program);
   CreateDirectoryW(files.program.c_str(), nullptr);
-  files.base = files.program + L"\\" + Wide("岚风守望") + L"\\" + Wide("基础配置.ini");
-  files.data = files.program + L"\\" + Wide("数据");
-  files.data_file = files.data + L"\\" + Wide("数据配置.ini");
+  files.base = files.program + L"\\" + WideText("岚风守望") + L"\\" + WideText("基础配置.ini");
+  files.data = files.program + L"\\" + WideText("数据");
+  files.data_file = files.data + L"\\" + WideText("数据配置.ini");
   SetEnvironmentVariableW(L"LANFENG_PROGRAM_DIR", files.program.c_str());
   // The maker's notice is not reachable: the fetch fails at once.
   SetEnvironmentVariableW(L"LANFENG_NOTICE_URL", L"http://127.0.0.1:9/2.php");
@@ -258,7 +240,7 @@ void CheckDrawnAsLaidOut(HWND window, const WindowLayout& layout) {
   CHECK(GetWindow(window, GW_OWNER) == nullptr);
   CHECK(GetParent(window) == nullptr);
   CHECK((GetWindowLongW(window, GWL_STYLE) & (WS_CHILD | WS_POPUP)) == 0);
-  CHECK(TextOf(window) == Wide(layout.caption));
+  CHECK(TextOf(window) == WideText(layout.caption));
   RECT client;
   GetClientRect(window, &client);
   CHECK(client.right == layout.width && client.bottom == layout.height);
@@ -272,7 +254,7 @@ void CheckDrawnAsLaidOut(HWND window, const WindowLayout& layout) {
     HWND made = GetDlgItem(window, lanfeng::kFirstControlId + static_cast<int>(i));
     if (made == nullptr) {
       ++missing;
-      std::printf("missing control %s\n", Utf8(control.name).c_str());
+      std::printf("missing control %s\n", FromGbk(control.name).c_str());
       continue;
     }
     wchar_t type[32] = {};
@@ -302,14 +284,14 @@ void CheckDrawnAsLaidOut(HWND window, const WindowLayout& layout) {
     }
     if (!kind_ok) {
       ++wrong_kind;
-      std::printf("control %s is not drawn as its kind\n", Utf8(control.name).c_str());
+      std::printf("control %s is not drawn as its kind\n", FromGbk(control.name).c_str());
     }
     const bool captioned =
         control.kind != ControlKind::kEdit && control.kind != ControlKind::kMultiLineEdit;
-    if (captioned && TextOf(made) != Wide(control.caption)) {
+    if (captioned && TextOf(made) != WideText(control.caption)) {
       ++wrong_caption;
-      std::printf("control %s has the caption %s\n", Utf8(control.name).c_str(),
-                  Utf8(Gbk(TextOf(made))).c_str());
+      std::printf("control %s has the caption %s\n", FromGbk(control.name).c_str(),
+                  FromGbk(GbkText(TextOf(made))).c_str());
     }
     int left = control.left, top = control.top;
     if (control.parent != nullptr) {
@@ -326,7 +308,7 @@ void CheckDrawnAsLaidOut(HWND window, const WindowLayout& layout) {
     if (place.left != left || place.top != top || place.right - place.left != control.width ||
         place.bottom - place.top != control.height) {
       ++misplaced;
-      std::printf("control %s is at %ld,%ld %ldx%ld, not %d,%d %dx%d\n", Utf8(control.name).c_str(),
+      std::printf("control %s is at %ld,%ld %ldx%ld, not %d,%d %dx%d\n", FromGbk(control.name).c_str(),
                   place.left, place.top, place.right - place.left, place.bottom - place.top, left,
                   top, control.width, control.height);
     }
@@ -369,7 +351,7 @@ void CheckOpeningAndLoading(const PluginLibrary& plugin, const PluginFiles& file
   CHECK(TakeMessageBoxes().empty());
 
   const std::string shown = DescribeWindows(plugin);
-  std::printf("%s", Utf8(shown).c_str());
+  std::printf("%s", FromGbk(shown).c_str());
   CHECK(Contains(shown, "SettingsWindow \"岚风守望\"\n  透明标签1 [label] \"数据目录：\"\n"));
   CHECK(ControlText(settings, kSettingsWindowLayout, "编辑框_数据目录") == "数据");
   CHECK(ControlText(settings, kSettingsWindowLayout, "编辑框_QQ邮箱账号") == "10001@qq.com");
@@ -403,7 +385,7 @@ void CheckSaving(const PluginLibrary& plugin, const PluginFiles& files) {
   CHECK(TakeMessageBoxes() == "保存成功！\n");
 
   const std::string saved = ReadBytes(files.data_file);
-  std::printf("saved:\n%s", Utf8(saved).c_str());
+  std::printf("saved:\n%s", FromGbk(saved).c_str());
   CHECK(Contains(saved, "QQ邮箱账号=30003@qq.com\r\n"));
   CHECK(Contains(saved, "QQ邮箱授权码=abcdefgh\r\n"));
   CHECK(Contains(saved, "删除离线账号=0\r\n"));
@@ -639,11 +621,11 @@ int main() {
   HMODULE bot = LoadLibraryW((ProgramDirectory() + L"\\Bot.dll").c_str());
   CHECK(bot != nullptr);
   // The driver finds the boxes by the title's UTF-16 spelling.
-  CHECK(Wide(lanfeng::kMessageBoxTitle) == lanfeng::kMessageBoxTitleUtf16);
+  CHECK(WideText(lanfeng::kMessageBoxTitle) == lanfeng::kMessageBoxTitleUtf16);
   PluginFiles files = MakeProgramDirectory(L"settings-window-test");
   PluginLibrary plugin;
   CHECK(LoadPlugin(plugin));
-  CHECK(Exists(files.program + L"\\" + Wide("岚风守望")));
+  CHECK(Exists(files.program + L"\\" + WideText("岚风守望")));
   if (bot != nullptr && plugin.loaded()) {
     CheckOpeningAndLoading(plugin, files);
     CheckSaving(plugin, files);

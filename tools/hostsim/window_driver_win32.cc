@@ -21,6 +21,9 @@
 #include <vector>
 
 #include "owner/settings_windows.h"
+#include "platform/win32/message_wait.h"
+#include "platform/win32/wide_text.h"
+#include "text.h"
 #include "window_driver.h"
 #include "window_driver_win32.h"
 
@@ -44,27 +47,8 @@ constexpr DWORD kWatchIntervalMs = 10;
 constexpr UINT kWatchAnswerWaitMs = 1000;
 constexpr int kPressAgainAfter = 50;
 
-std::wstring Convert(UINT page, const std::string& text) {
-  if (text.empty()) return L"";
-  const int size = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(page, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) MultiByteToWideChar(page, 0, text.data(), size, &wide[0], length);
-  return wide;
-}
-
-std::string Convert(UINT page, const std::wstring& wide) {
-  if (wide.empty()) return "";
-  const int size = static_cast<int>(wide.size());
-  int length = WideCharToMultiByte(page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0)
-    WideCharToMultiByte(page, 0, wide.data(), size, &text[0], length, nullptr, nullptr);
-  return text;
-}
-
-std::wstring Wide(const std::string& gbk) { return Convert(936, gbk); }
-std::string Gbk(const std::wstring& wide) { return Convert(936, wide); }
+using lanfeng::GbkText;
+using lanfeng::WideText;
 
 // Sends a message as the system would deliver a person's action: a direct
 // call on the window's own thread, otherwise answered by that thread.
@@ -123,7 +107,7 @@ std::vector<PluginWindow> FindPluginWindows() {
     if (ClassName(window) != lanfeng::kNativeWindowClass) return;
     for (const WindowLayout* layout : kLayouts) {
       const std::wstring property =
-          std::wstring(lanfeng::kNativeWindowProperty) + Wide(layout->name);
+          std::wstring(lanfeng::kNativeWindowProperty) + WideText(layout->name);
       if (HANDLE number = GetPropW(window, property.c_str())) {
         found.push_back({window, layout, reinterpret_cast<uintptr_t>(number)});
       }
@@ -200,7 +184,7 @@ class MessageBoxWatch {
       const int looks = seen == pressed_.end() ? 0 : seen->second + 1;
       open.emplace_back(window, looks);
       if (looks == 0)
-        Report(Gbk(MessageBoxText(window)));  // a box still closing is not reported twice
+        Report(GbkText(MessageBoxText(window)));  // a box still closing is not reported twice
       if (looks % kPressAgainAfter == 0) {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
@@ -211,8 +195,7 @@ class MessageBoxWatch {
 
   // As the Linux platform shows a message box: on standard error, UTF-8.
   void Report(const std::string& text) {
-    std::string shown =
-        "[message box] " + Convert(CP_UTF8, title_) + "\n" + Convert(CP_UTF8, Wide(text)) + "\n";
+    std::string shown = "[message box] " + FromGbk(GbkText(title_) + "\n" + text) + "\n";
     std::fwrite(shown.data(), 1, shown.size(), stderr);
     std::fflush(stderr);
     std::lock_guard<std::mutex> lock(reports_mu);
@@ -241,7 +224,7 @@ std::string DescribeWindows(const PluginLibrary&) {
         *window.layout, false,
         [&window](const ControlLayout& control) {
           HWND box = FindControl(window, control.name);
-          return box ? Gbk(WindowText(box)) : std::string();
+          return box ? GbkText(WindowText(box)) : std::string();
         },
         [&window](const ControlLayout& control) {
           HWND box = FindControl(window, control.name);
@@ -265,7 +248,7 @@ bool DriveWindowControl(const PluginLibrary&, const std::string& action, const s
   HWND target = FindControl(*newest, control);
   if (target == nullptr) return false;
   if (action == "type") {
-    const std::wstring wide = Wide(text);
+    const std::wstring wide = WideText(text);
     Send(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
   } else if (action == "tick") {
     Send(target, BM_SETCHECK, text == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -283,25 +266,15 @@ void WaitHandlingWindows(double seconds) {
   std::unique_ptr<MessageBoxWatch> watch;
   if (!FindPluginWindows().empty()) watch = std::make_unique<MessageBoxWatch>();
   const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds > 0 ? seconds * 1000 : 0);
-  bool quit = false;
-  WPARAM quit_code = 0;
   for (;;) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        quit = true;
-        quit_code = message.wParam;
-        continue;
-      }
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
+    lanfeng::DispatchThreadMessages();
     const ULONGLONG now = GetTickCount64();
     if (now >= end) break;
     MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT,
                                 MWMO_INPUTAVAILABLE);
   }
-  if (quit) PostQuitMessage(static_cast<int>(quit_code));
+  // A WM_QUIT met meanwhile is the caller's to see.
+  lanfeng::RepostQuitMessage();
 }
 
 }  // namespace hostsim

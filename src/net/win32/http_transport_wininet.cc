@@ -27,6 +27,7 @@
 
 #include "net/http_exchange.h"
 #include "net/http_text.h"
+#include "runtime/gbk_text.h"
 
 namespace lanfeng {
 namespace {
@@ -120,12 +121,6 @@ class TotalLimit {
   HINTERNET request_ = nullptr;
   bool expired_ = false;
 };
-
-std::string TrimBlanks(const std::string& text) {
-  const size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return "";
-  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
 
 // The proxy as WinINet names it: HTTP for every scheme, or SOCKS (which
 // WinINet speaks in version 4).

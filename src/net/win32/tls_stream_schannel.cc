@@ -30,6 +30,7 @@
 #include <cstring>
 
 #include "net/tls_stream_base.h"
+#include "platform/win32/wide_text.h"
 
 namespace lanfeng {
 namespace {
@@ -37,7 +38,6 @@ namespace {
 constexpr size_t kReadChunkBytes = 16 * 1024 + 512;  // one TLS record and its overhead
 // The longest single select(); a longer wait is made of several.
 constexpr int kLongestSelectMs = 24 * 3600 * 1000;
-constexpr UINT kGbkCodePage = 936;
 constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                   ISC_REQ_STREAM;
@@ -45,30 +45,6 @@ constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIE
 // The SSL policy's flag that forgives an untrusted root
 // (SECURITY_FLAG_IGNORE_UNKNOWN_CA, which <wininet.h> defines).
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
-
-// GBK text to UTF-16 (host names and file paths); empty when it is not GBK.
-std::wstring Wide(const std::string& gbk) {
-  if (gbk.empty() || gbk.size() > 0x7FFFFFFF) return L"";
-  const int size = static_cast<int>(gbk.size());
-  const int length =
-      ::MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, gbk.data(), size, nullptr, 0);
-  if (length <= 0) return L"";
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, gbk.data(), size, &wide[0], length);
-  return wide;
-}
-
-// UTF-16 to GBK; characters GBK lacks become "?".
-std::string Gbk(const std::wstring& wide) {
-  if (wide.empty() || wide.size() > 0x7FFFFFFF) return "";
-  const int size = static_cast<int>(wide.size());
-  const int length =
-      ::WideCharToMultiByte(kGbkCodePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return "";
-  std::string text(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(kGbkCodePage, 0, wide.data(), size, &text[0], length, nullptr, nullptr);
-  return text;
-}
 
 // Our own wording of the certificate errors an owner meets most, for
 // systems that have none (Wine); null for any other code.
@@ -95,17 +71,9 @@ const char* CertificateErrorText(DWORD code) {
 // the codes of security and certificates (HRESULTs) the code follows in hex,
 // since that is what an owner can look up.
 std::string SystemErrorText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring wide = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
-                           wide.back() == L'.' || wide.back() == L'\x3002')) {
-    wide.pop_back();
-  }
-  std::string text = Gbk(wide);
+  std::wstring wide = SystemMessage(code);
+  while (!wide.empty() && (wide.back() == L'.' || wide.back() == L'\x3002')) wide.pop_back();
+  std::string text = GbkText(wide);
   if (code <= 0xFFFF) return text.empty() ? "错误 " + std::to_string(code) : text;
   if (text.empty() && CertificateErrorText(code) != nullptr) text = CertificateErrorText(code);
   char hex[16];
@@ -133,7 +101,8 @@ class Store {
 // The certificates of a PEM file, added to `store`; false with *reason
 // when the file cannot be read or holds none.
 bool LoadPemCertificates(const std::string& path, HCERTSTORE store, std::string* reason) {
-  const std::wstring wide = Wide(path);
+  std::wstring wide;
+  if (!WidePath(path, &wide)) wide.clear();
   HANDLE file = wide.empty() ? INVALID_HANDLE_VALUE
                              : ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -206,6 +175,7 @@ class SchannelStream : public TlsStreamBase {
   bool ConnectSocket(Clock::time_point deadline, std::string* error);
   bool Handshake(Clock::time_point deadline, std::string* error);
   Io Negotiate(bool first, Clock::time_point deadline, std::string* detail);
+  bool CheckSession(std::string* detail);
   bool CheckCertificate(std::string* reason);
   Io WaitForSocket(SOCKET socket, bool for_write, Clock::time_point deadline) const;
   Io AwaitSocket(bool for_write, Clock::time_point deadline, std::string* detail) const;
@@ -291,7 +261,7 @@ bool SchannelStream::AcquireCredentials(std::string* error) {
 // Tries each address of the host in turn until one accepts, all refuse, or
 // the deadline passes.
 bool SchannelStream::ConnectSocket(Clock::time_point deadline, std::string* error) {
-  target_ = Wide(options().host);
+  if (!WidePath(options().host, &target_)) target_.clear();
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -359,21 +329,30 @@ bool SchannelStream::Handshake(Clock::time_point deadline, std::string* error) {
     const bool modern = ::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO,
                                                   &connection) == SEC_E_OK &&
                         (connection.dwProtocol & kAcceptedProtocols) != 0;
-    std::string reason;
     if (!modern) {
       detail = "服务器不支持TLS 1.2或更新的版本";
-    } else if (!CheckCertificate(&reason)) {
-      detail = "证书验证失败（服务器证书：" + reason + "）";
-    } else if (::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) !=
-               SEC_E_OK) {
-      detail = "无法取得TLS记录的大小";
-    } else {
+    } else if (CheckSession(&detail)) {
       return true;
     }
   }
   MarkBroken();
   *error = HandshakeFailure(outcome, detail);
   return false;
+}
+
+// After a negotiation: the server's certificate checked and the sizes of
+// the records read; false with *detail.
+bool SchannelStream::CheckSession(std::string* detail) {
+  std::string reason;
+  if (!CheckCertificate(&reason)) {
+    *detail = "证书验证失败（服务器证书：" + reason + "）";
+    return false;
+  }
+  if (::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
+    *detail = "无法取得TLS记录的大小";
+    return false;
+  }
+  return true;
 }
 
 // Runs InitializeSecurityContext until the handshake is complete: the first
@@ -448,6 +427,12 @@ bool SchannelStream::CheckCertificate(std::string* reason) {
   }
   const std::string encoded(reinterpret_cast<const char*>(server->pbCertEncoded),
                             server->cbCertEncoded);
+  // A renegotiation that shows the certificate already checked needs no
+  // second check.
+  if (encoded == verified_certificate_) {
+    ::CertFreeCertificateContext(server);
+    return true;
+  }
   Store supporting;
   if (trusted_.get() != nullptr) {
     supporting.Reset(::CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr));
@@ -617,25 +602,7 @@ SchannelStream::Io SchannelStream::ReceiveAndDecrypt(Clock::time_point deadline,
     if (status == SEC_I_RENEGOTIATE) {
       const Io negotiated = Negotiate(false, deadline, detail);
       if (negotiated != Io::kDone) return negotiated;
-      PCCERT_CONTEXT server = nullptr;
-      bool same = false;
-      if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) ==
-              SEC_E_OK &&
-          server != nullptr) {
-        same = verified_certificate_ ==
-               std::string(reinterpret_cast<const char*>(server->pbCertEncoded),
-                           server->cbCertEncoded);
-        ::CertFreeCertificateContext(server);
-      }
-      std::string reason;
-      if (!same && !CheckCertificate(&reason)) {
-        *detail = "证书验证失败（服务器证书：" + reason + "）";
-        return Io::kFailed;
-      }
-      if (::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
-        *detail = "无法取得TLS记录的大小";
-        return Io::kFailed;
-      }
+      if (!CheckSession(detail)) return Io::kFailed;
     }
     if (decrypted) return Io::kDone;
   }

@@ -16,33 +16,17 @@
 #include <cwchar>
 
 #include "owner/window.h"
+#include "platform/win32/wide_text.h"
 
 namespace lanfeng {
 namespace {
 
-constexpr UINT kGbkCodePage = 936;
 // How long a call from another thread waits for the window's thread.
 constexpr UINT kCrossThreadWaitMs = 5000;
 
-std::wstring Wide(const std::string& gbk) {
-  if (gbk.empty()) return L"";
-  const int size = static_cast<int>(gbk.size());
-  int length = ::MultiByteToWideChar(kGbkCodePage, 0, gbk.data(), size, nullptr, 0);
-  if (length <= 0) return L"";
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(kGbkCodePage, 0, gbk.data(), size, &wide[0], length);
-  return wide;
-}
-
-std::string Gbk(const std::wstring& wide) {
-  if (wide.empty()) return "";
-  const int size = static_cast<int>(wide.size());
-  int length =
-      ::WideCharToMultiByte(kGbkCodePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return "";
-  std::string gbk(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(kGbkCodePage, 0, wide.data(), size, &gbk[0], length, nullptr, nullptr);
-  return gbk;
+// The window property that marks a window of this plugin and its layout.
+std::wstring PropertyName(const WindowLayout& layout) {
+  return std::wstring(kNativeWindowProperty) + WideText(layout.name);
 }
 
 HMODULE ThisModule() {
@@ -202,16 +186,17 @@ class NativeWindow {
     RECT frame = {0, 0, layout.width, layout.height};
     ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
     HWND window = ::CreateWindowExW(
-        kWindowExStyle, kNativeWindowClass, Wide(layout.caption ? layout.caption : "").c_str(),
+        kWindowExStyle, kNativeWindowClass, WideText(layout.caption ? layout.caption : "").c_str(),
         kWindowStyle, layout.left, layout.top, frame.right - frame.left, frame.bottom - frame.top,
         nullptr, nullptr, ThisModule(), &self);
     if (window == nullptr) {
-      Release();
-      self.closed_ = true;
+      // A window that failed after its creation message has had its
+      // destruction message too, which released it already.
+      if (!self.closed_.exchange(true)) Release();
       return;
     }
     self.handle_ = window;
-    const std::wstring property = std::wstring(kNativeWindowProperty) + Wide(layout.name);
+    const std::wstring property = PropertyName(layout);
     ::SetPropW(window, property.c_str(), reinterpret_cast<HANDLE>(next_window_number++));
     for (size_t i = 0; i < layout.controls.size(); ++i) {
       HWND control =
@@ -248,7 +233,7 @@ class NativeWindow {
 
   // The window is gone: its property, its count and its C++ side.
   static void Destroyed(Window& self, HWND window) {
-    const std::wstring property = std::wstring(kNativeWindowProperty) + Wide(self.layout_.name);
+    const std::wstring property = PropertyName(self.layout_);
     ::RemovePropW(window, property.c_str());
     ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     self.closed_ = true;
@@ -261,7 +246,7 @@ class NativeWindow {
   static void Orphan(Window& self, HWND window) {
     ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
-    const std::wstring property = std::wstring(kNativeWindowProperty) + Wide(self.layout_.name);
+    const std::wstring property = PropertyName(self.layout_);
     ::RemovePropW(window, property.c_str());
     ::ShowWindowAsync(window, SW_HIDE);
     ::PostMessageW(window, WM_CLOSE, 0, 0);
@@ -314,7 +299,7 @@ class NativeWindow {
       }
     }
     HWND made =
-        ::CreateWindowExW(ex_style, type, Wide(control.caption ? control.caption : "").c_str(),
+        ::CreateWindowExW(ex_style, type, WideText(control.caption ? control.caption : "").c_str(),
                           style, left, top, control.width, control.height, window,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ThisModule(), nullptr);
     if (made != nullptr &&
@@ -400,13 +385,13 @@ std::string Window::Text(const std::string& control) const {
   LRESULT copied = 0;
   if (!Send(box, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0]), &copied)) return "";
   wide.resize(static_cast<size_t>(copied < 0 ? 0 : copied));
-  return Gbk(wide);
+  return GbkText(wide);
 }
 
 void Window::SetText(const std::string& control, const std::string& text) {
   auto found = controls_.find(control);
   if (found == controls_.end()) return;
-  const std::wstring wide = Wide(text);
+  const std::wstring wide = WideText(text);
   Send(static_cast<HWND>(found->second), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 

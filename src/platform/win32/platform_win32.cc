@@ -21,6 +21,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/message_wait.h"
+#include "platform/win32/wide_text.h"
 
 namespace lanfeng {
 namespace {
@@ -32,9 +33,8 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
-// Multi-byte text of code page `page` to UTF-16. With strict, a byte
-// sequence without a counterpart fails; otherwise it becomes the default
-// character.
+}  // namespace
+
 bool ToWide(UINT page, const std::string& text, bool strict, std::wstring* wide) {
   wide->clear();
   if (text.empty()) return true;
@@ -47,8 +47,6 @@ bool ToWide(UINT page, const std::string& text, bool strict, std::wstring* wide)
   return ::MultiByteToWideChar(page, flags, text.data(), size, &(*wide)[0], length) == length;
 }
 
-// UTF-16 to code page `page`. With strict, a character the code page lacks
-// fails (UTF-8 lacks none but unpaired surrogates).
 bool FromWide(UINT page, const std::wstring& wide, bool strict, std::string* text) {
   text->clear();
   if (wide.empty()) return true;
@@ -69,17 +67,11 @@ bool FromWide(UINT page, const std::wstring& wide, bool strict, std::string* tex
   return length == static_cast<int>(text->size()) && !used_default;
 }
 
-constexpr UINT kGbkCodePage = 936;
-
-// A GBK path as the wide-character calls take it. False when it is not GBK
-// or holds a NUL (which would cut it short).
 bool WidePath(const std::string& path, std::wstring* wide) {
   if (path.find('\0') != std::string::npos) return false;
   return ToWide(kGbkCodePage, path, true, wide);
 }
 
-// A text for people or programs: bytes without a GBK counterpart become the
-// default character rather than failing the call.
 std::wstring WideText(const std::string& gbk) {
   std::wstring wide;
   ToWide(kGbkCodePage, gbk, false, &wide);
@@ -92,8 +84,7 @@ std::string GbkText(const std::wstring& wide) {
   return gbk;
 }
 
-// The system's wording of an error code, in GBK, without the line break.
-std::string SystemErrorText(DWORD error) {
+std::wstring SystemMessage(DWORD error) {
   wchar_t* buffer = nullptr;
   DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -103,7 +94,14 @@ std::string SystemErrorText(DWORD error) {
   while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) {
     wide.pop_back();
   }
-  std::string text = GbkText(wide);
+  return wide;
+}
+
+namespace {
+
+// The system's wording of an error code, in GBK, without the line break.
+std::string SystemErrorText(DWORD error) {
+  std::string text = GbkText(SystemMessage(error));
   return text.empty() ? "error " + std::to_string(error) : text;
 }
 

@@ -1,6 +1,6 @@
 """What the emulator stories share: a real local SMTP server and its mails.
 
-Imported by tools/mail-story and tools/flap-test (they put tools/ on the path
+Imported by tools/mail-story, tools/flap-test and tools/registration-parity (they put tools/ on the path
 by being run from it).
 """
 import json
@@ -12,6 +12,11 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LOGIN = "10000@qq.com"
 CODE = "story-code"
+
+
+def windows_path(path):
+    """The path as a program under Wine sees it (Wine's Z: is the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def start_server(work, *extra):
